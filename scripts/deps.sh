@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, tests, demo, benchmarks and fuzzing need.
+# Quick when everything is present: apt-get runs only for what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake make pkg-config git
+  qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
+  libboost-dev
+  libbenchmark-dev rapidjson-dev nlohmann-json3-dev
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-format
+  iproute2 iptables procps psmisc
+  curl wrk
+  xvfb xauth xdotool x11-utils imagemagick librsvg2-bin
+  fonts-wqy-microhei
+  chromium
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
