@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QTimer>
+#include <QTranslator>
+#include <QWidget>
+
+class QAction;
+class QMenu;
+class QProgressBar;
+class QResizeEvent;
+class QTcpSocket;
+
+// The four configuration windows; created once by the main window, without parent.
+class Video_Parameters;
+class Network_Set;
+class Set_Audio;
+class Set_audio_tx;
+
+namespace Ui {
+class Base_Frame;
+}
+
+// True while an "RX" row's context menu is open and reading its audio settings succeeded.
+extern bool rx_audio_loaded;
+
+// The main window: device table, the update/reboot/search buttons, the upgrade panel, the
+// language switch and the table's context menus. No layouts: fixed geometry, moved on resize.
+class Base_Frame : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Base_Frame(QWidget* parent = nullptr);
+    ~Base_Frame() override;
+
+    // Column headers of the device table in one language (Chinese or English).
+    static QStringList tableHeaderLabels(bool english);
+
+public slots:
+    void Click_Event(int row, int col);
+    void Double_Click_Event(int row, int col);
+    void Show_menu(QPoint pos);
+    void on_search_clicked();
+    void on_reboot_clicked();
+    void Serach_Show_table();
+    void remove_row(int row);
+    void on_update_clicked();
+    void update_start();
+    void on_file_path_clicked();
+    void on_file_update_clicked();
+    void on_file_cacle_clicked();
+    void on_select_all_stateChanged(int state);
+    void slotActionInsert();
+    void setAudio_tx();
+    void Set_audio();
+    void set_resolution();
+    void on_checkBox_clicked(bool checked);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Header, widths, style and font of the table for one language. The constructor and the
+    // language switch both run it; the switch builds a fresh header each time.
+    void setupTable(bool english);
+    void setActionTexts(bool english);
+
+    QTranslator translator;
+    QAction* video_action = nullptr;
+    QAction* tx_audio_action = nullptr;
+    QMenu* tx_menu = nullptr;
+    QAction* rx_audio_action = nullptr;
+    QMenu* rx_menu = nullptr;
+    Ui::Base_Frame* ui;
+    Video_Parameters* video_dialog = nullptr;
+    Network_Set* network_dialog = nullptr;
+    Set_Audio* rx_audio_dialog = nullptr;
+    Set_audio_tx* tx_audio_dialog = nullptr;
+    QProgressBar* progress_bar = nullptr;
+    QTcpSocket* update_socket = nullptr;
+    QString update_file;
+    QTimer reenable_timer;
+};

@@ -1,0 +1,19 @@
+#include <QApplication>
+#include <QIcon>
+#include <QPixmap>
+
+#include "base_frame.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+
+#ifndef Q_OS_WIN
+    // Windows takes the icon group IDI_ICON1 from the executable; elsewhere the window shows
+    // the same picture from the resource tree (a bitmap, whatever its name says).
+    QApplication::setWindowIcon(QIcon(QPixmap(QStringLiteral(":/toolico.ico"), "BMP")));
+#endif
+
+    Base_Frame window;
+    window.show();
+    return application.exec();
+}
