@@ -1,0 +1,124 @@
+#include "scripted_peer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QList>
+
+namespace {
+
+// Waits until fd is readable or the stop flag is set; false on time-out or stop.
+bool wait_readable(int fd, const std::atomic<bool>& stop, int timeout_ms) {
+    for (int waited = 0; waited < timeout_ms && !stop; waited += 50) {
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, 50);
+        if (r > 0)
+            return true;
+        if (r < 0)
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+ScriptedPeer::ScriptedPeer(const char* ip, quint16 port, PeerScript script)
+    : script_(std::move(script)) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    ::inet_pton(AF_INET, ip, &addr.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        return;
+    }
+    listen_fd_ = fd;
+    thread_ = std::thread([this] { run(); });
+}
+
+ScriptedPeer::~ScriptedPeer() {
+    stop_ = true;
+    join();
+    if (listen_fd_ >= 0)
+        ::close(listen_fd_);
+}
+
+void ScriptedPeer::join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+QByteArray ScriptedPeer::http_reply(int status, const QByteArray& body) {
+    return "HTTP/1.1 " + QByteArray::number(status) +
+           " X\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+bool ScriptedPeer::read_request(int fd) {
+    // Headers up to the empty line, then as many body bytes as Content-Length says.
+    char chunk[65536];
+    qsizetype expected = -1;
+    while (expected < 0 || request_.size() < expected) {
+        if (!wait_readable(fd, stop_, 10000))
+            return false;
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return false;
+        request_.append(chunk, static_cast<int>(n));
+        const int end = request_.indexOf("\r\n\r\n");
+        if (expected < 0 && end >= 0) {
+            qsizetype length = 0;
+            const QList<QByteArray> lines = request_.left(end).split('\n');
+            for (const QByteArray& line : lines) {
+                if (line.toLower().startsWith("content-length:"))
+                    length = line.mid(15).trimmed().toLongLong();
+            }
+            expected = end + 4 + length;
+        }
+    }
+    return true;
+}
+
+void ScriptedPeer::run() {
+    if (!wait_readable(listen_fd_, stop_, 10000))
+        return;
+    const int fd = ::accept(listen_fd_, nullptr, nullptr);
+    if (fd < 0)
+        return;
+    switch (script_.kind) {
+        case PeerScript::Kind::CloseAtOnce:
+            break;
+        case PeerScript::Kind::Reply:
+            if (read_request(fd)) {
+                ::send(fd, script_.reply.constData(), script_.reply.size(), MSG_NOSIGNAL);
+                // Let the client close first, so the reply is never cut by a reset.
+                if (wait_readable(fd, stop_, 5000)) {
+                    char c;
+                    client_closed_ = ::recv(fd, &c, 1, 0) <= 0;
+                }
+            }
+            break;
+        case PeerScript::Kind::Pieces:
+            if (read_request(fd)) {
+                for (int at = 0; at < script_.reply.size() && !stop_; at += script_.piece_size) {
+                    const QByteArray piece = script_.reply.mid(at, script_.piece_size);
+                    if (::send(fd, piece.constData(), piece.size(), MSG_NOSIGNAL) < 0)
+                        break;
+                    std::this_thread::sleep_for(script_.piece_delay);
+                }
+            }
+            break;
+        case PeerScript::Kind::Silent:
+            if (read_request(fd) && wait_readable(fd, stop_, 10000)) {
+                char c;
+                client_closed_ = ::recv(fd, &c, 1, 0) <= 0;
+            }
+            break;
+    }
+    ::close(fd);
+}
