@@ -103,6 +103,9 @@ void Base_Frame::setupTable(bool english) {
     auto* labels = new QStandardItemModel(header);
     labels->setHorizontalHeaderLabels(tableHeaderLabels(english));
     header->setModel(labels);
+    // The default minimum comes from the font's widest glyph (36 px with a CJK fallback
+    // font), which would widen the 30-pixel tick-box column that select_all sits over.
+    header->setMinimumSectionSize(kColumnWidths[0]);
     table->setHorizontalHeader(header);
 
     for (int column = 0; column < kColumnCount; ++column) {
