@@ -1,0 +1,70 @@
+#include "device_list.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "discovery_transport.h"
+#include "json_document.h"
+
+void copy_field(char* field, std::size_t capacity, std::string_view text) {
+    if (capacity == 0) {
+        return;
+    }
+    std::size_t n = text.size();
+    if (n > capacity - 1) {
+        n = capacity - 1;
+        // Cutting in front of a continuation byte would split a character: back off to its lead.
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+            --n;
+        }
+    }
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+void DeviceList::collect_devices(int& nothing_found) {
+    std::unique_ptr<char[]> result(new char[result_capacity]);
+    result[0] = '\0';
+    search_device(result.get(), result_capacity);
+    refill_from_text(result.get(), nothing_found);
+}
+
+void DeviceList::refill_from_text(const char* text, int& nothing_found) {
+    if (std::strlen(text) < min_result_length) {
+        nothing_found = 1;
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    devices.clear();
+    neb::CJsonObject collected(text);
+    neb::CJsonObject& replies = collected.Member("Parameters");
+    const int n = replies.ArraySize();
+    for (int i = 0; i < n; ++i) {
+        neb::CJsonObject& reply = replies.Element(i);
+        neb::CJsonObject& net = reply.Member("NetConfig").Element(0);
+        Device_Info info{};
+        copy_field(info.ip, net.ReadText("IpAddr"));
+        std::uint32_t type = 0;
+        if (reply.ReadUint32("DeviceType", type)) {
+            info.type = type;
+        }
+        copy_field(info.version, reply.ReadText("SoftVersion"));
+        copy_field(info.mask, net.ReadText("SubNetMask"));
+        copy_field(info.gateway, net.ReadText("GateWay"));
+        copy_field(info.mac, net.ReadText("Mac"));
+        copy_field(info.uptime, reply.ReadText("UpTime"));
+        devices.push_back(info);
+    }
+}
+
+std::vector<Device_Info> DeviceList::snapshot() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return devices;
+}
+
+DeviceList& device_list() {
+    // Never destroyed, so no exit-time destructor can race a late reader.
+    static DeviceList* list = new DeviceList;
+    return *list;
+}

@@ -1,0 +1,54 @@
+// The discovered devices: one record per accepted reply of the last sweep that found any.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+// One discovered device. Plain fixed-size record, copied by value; texts NUL-terminated.
+struct Device_Info {
+    char ip[16];
+    std::uint32_t type;
+    char version[24];
+    char mask[16];
+    char gateway[16];
+    char mac[18];
+    char uptime[20];
+};
+
+// Copies `text` into a field of `capacity` bytes with its NUL. A longer text is cut at the
+// field's capacity, backing off so that no UTF-8 character is split.
+void copy_field(char* field, std::size_t capacity, std::string_view text);
+
+template <std::size_t N>
+void copy_field(char (&field)[N], std::string_view text) {
+    copy_field(field, N, text);
+}
+
+// The process-wide list of discovered devices, in the order the sweep accepted them.
+class DeviceList {
+public:
+    // Size of the text buffer a sweep writes its result into.
+    static constexpr std::size_t result_capacity = 4194304;
+    // A collected text shorter than this holds no device worth listing.
+    static constexpr std::size_t min_result_length = 50;
+
+    // Runs one sweep and refills the list from it. Sets `nothing_found` to 1 when the sweep
+    // found nothing; the list then keeps its previous content.
+    void collect_devices(int& nothing_found);
+
+    // Refills the list from a collected text ({"ProtocolCode":999,"Parameters":[...]}).
+    void refill_from_text(const char* text, int& nothing_found);
+
+    // A copy of the records, taken under the mutex.
+    std::vector<Device_Info> snapshot();
+
+private:
+    std::mutex mutex;
+    std::vector<Device_Info> devices;
+};
+
+// The one device list, created on first use and never destroyed.
+DeviceList& device_list();

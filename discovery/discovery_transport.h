@@ -1,0 +1,49 @@
+// One discovery sweep: the probe goes out from every local IPv4 address, the devices' JSON
+// replies are collected by one receive thread per socket and handed back as one compact text.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "json/json_document.h"
+#include "socket_compat.h"
+
+class QNetworkAddressEntry;
+
+// The probe text; the datagram carries exactly its 48 characters, no terminator.
+inline constexpr char discovery_probe[] = "{0x3c, 0x51, 0xe2, 0x07, 0x9a, 0x4d, 0xf6, 0x2b}";
+inline constexpr std::size_t discovery_probe_length = sizeof(discovery_probe) - 1;
+static_assert(discovery_probe_length == 48, "the probe is 48 bytes");
+
+inline constexpr const char* discovery_address = "255.255.255.255";
+inline constexpr unsigned short discovery_port = 61111;
+inline constexpr std::size_t discovery_datagram_capacity = 1400;
+inline constexpr int discovery_datagrams_per_socket = 255;
+inline constexpr std::size_t discovery_address_capacity = 1024;
+inline constexpr long discovery_wait_seconds = 1;
+// Room for a burst of 255 full-size replies with the kernel's per-datagram overhead.
+inline constexpr int discovery_receive_buffer = 255 * 4096;
+
+// Collected replies of the running sweep: {"ProtocolCode":999,"Parameters":[...]}.
+extern neb::CJsonObject search_result;
+extern std::mutex result_mutex;
+// "IpAddr" texts accepted in the running sweep.
+extern std::set<std::string> seen_addresses;
+extern std::mutex seen_mutex;
+
+// Whether an address entry of a local interface gets a probe socket: IPv4, with a broadcast
+// address, and not 127.0.0.1.
+bool is_probe_entry(const QNetworkAddressEntry& entry);
+
+// Runs one sweep (at least one second) and writes the compact result text with its NUL into
+// `result`, never more than `capacity` bytes. Replies that would not fit are left out, so the
+// text is always a whole document. Returns 0; -1 when `result` cannot hold even the empty
+// document (37 bytes), in which case it holds "" if it has room for the NUL.
+// One sweep at a time: a second caller waits for the first.
+int search_device(char* result, std::size_t capacity);
+
+// Receive thread body: reads the replies of one socket until a one-second silence or the
+// 255th datagram, then closes the descriptor.
+void receive_replies(corvane::sock::native_socket descriptor);

@@ -1,0 +1,170 @@
+// Parts of the sweep that need no broadcast: the probe text, the address-entry filter and the
+// socket helpers, the latter on loopback sockets only.
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QNetworkAddressEntry>
+#include <QtTest>
+#include <cstring>
+#include <string>
+
+#include "discovery/discovery_transport.h"
+
+namespace sock = corvane::sock;
+
+namespace {
+
+// A UDP socket bound to 127.0.0.1 on a system-chosen port.
+sock::native_socket loopback_socket(sockaddr_in* bound) {
+    sock::native_socket s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (s == sock::invalid_socket ||
+        ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        return sock::invalid_socket;
+    }
+    sock::address_length length = sizeof(*bound);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(bound), &length);
+    return s;
+}
+
+bool send_to(sock::native_socket from, const sockaddr_in& to, const std::string& bytes) {
+    return ::sendto(from, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                    sizeof(to)) == static_cast<long>(bytes.size());
+}
+
+}  // namespace
+
+class DiscoveryUnit : public QObject {
+    Q_OBJECT
+
+private slots:
+    void probe_is_48_bytes_without_nul() {
+        QCOMPARE(discovery_probe_length, std::size_t(48));
+        QCOMPARE(std::strlen(discovery_probe), std::size_t(48));
+        QCOMPARE(QByteArray(discovery_probe),
+                 QByteArray("{0x3c, 0x51, 0xe2, 0x07, 0x9a, 0x4d, 0xf6, 0x2b}"));
+    }
+
+    void entry_filter_data() {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("broadcast");
+        QTest::addColumn<bool>("probed");
+        QTest::newRow("ipv4 with broadcast") << "198.51.100.1"
+                                             << "198.51.100.255" << true;
+        QTest::newRow("second network") << "203.0.113.1"
+                                        << "203.0.113.255" << true;
+        QTest::newRow("no broadcast (point-to-point)") << "198.51.100.1"
+                                                       << "" << false;
+        QTest::newRow("loopback 127.0.0.1") << "127.0.0.1"
+                                            << "127.255.255.255" << false;
+        QTest::newRow("loopback without broadcast") << "127.0.0.1"
+                                                    << "" << false;
+        // Only 127.0.0.1 itself is left out; other loopback addresses are probed like any.
+        QTest::newRow("other loopback address") << "127.0.0.2"
+                                                << "127.255.255.255" << true;
+        QTest::newRow("ipv6 link-local") << "fe80::1"
+                                         << "" << false;
+        QTest::newRow("ipv6 with a broadcast set") << "2001:db8::1"
+                                                   << "198.51.100.255" << false;
+        QTest::newRow("ipv6 loopback") << "::1"
+                                       << "" << false;
+        QTest::newRow("ipv4-mapped ipv6") << "::ffff:198.51.100.7"
+                                          << "198.51.100.255" << false;
+    }
+
+    void entry_filter() {
+        QFETCH(QString, ip);
+        QFETCH(QString, broadcast);
+        QFETCH(bool, probed);
+        QNetworkAddressEntry entry;
+        entry.setIp(QHostAddress(ip));
+        if (!broadcast.isEmpty()) {
+            entry.setBroadcast(QHostAddress(broadcast));
+        }
+        QCOMPARE(is_probe_entry(entry), probed);
+    }
+
+    void oversize_datagram_is_lost_whole() {
+        sockaddr_in a{}, b{};
+        sock::native_socket rx = loopback_socket(&a);
+        sock::native_socket tx = loopback_socket(&b);
+        QVERIFY(rx != sock::invalid_socket && tx != sock::invalid_socket);
+        // A valid object padded past 1400 bytes: cut at 1400 it would still read as JSON.
+        std::string big = "{\"a\":1}" + std::string(1500, ' ');
+        QVERIFY(send_to(tx, a, big));
+        QVERIFY(send_to(tx, a, std::string(1400, 'x')));
+        QVERIFY(send_to(tx, a, "{}"));
+        char buffer[discovery_datagram_capacity];
+        sockaddr_in sender{};
+        QCOMPARE(sock::wait_readable(rx, 1), 1);
+        QCOMPARE(sock::receive_datagram(rx, buffer, sizeof(buffer), &sender), -1L);
+        QCOMPARE(sock::receive_datagram(rx, buffer, sizeof(buffer), &sender), 1400L);
+        QCOMPARE(sock::receive_datagram(rx, buffer, sizeof(buffer), &sender), 2L);
+        QCOMPARE(std::string(buffer, 2), std::string("{}"));
+        QCOMPARE(sender.sin_port, b.sin_port);
+        sock::closesocket(rx);
+        sock::closesocket(tx);
+    }
+
+    void wait_readable_times_out() {
+        sockaddr_in a{};
+        sock::native_socket rx = loopback_socket(&a);
+        QVERIFY(rx != sock::invalid_socket);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(sock::wait_readable(rx, 1), 0);
+        QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+        sock::closesocket(rx);
+    }
+
+    void receive_timeout_bounds_a_blocking_read() {
+        sockaddr_in a{};
+        sock::native_socket rx = loopback_socket(&a);
+        QVERIFY(rx != sock::invalid_socket);
+        QCOMPARE(sock::set_receive_timeout(rx, 1), 0);
+        char buffer[16];
+        sockaddr_in sender{};
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(sock::receive_datagram(rx, buffer, sizeof(buffer), &sender), -1L);
+        QVERIFY(timer.elapsed() >= 900);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        sock::closesocket(rx);
+    }
+
+    void duplicate_outlives_the_original() {
+        sockaddr_in a{}, b{};
+        sock::native_socket rx = loopback_socket(&a);
+        sock::native_socket tx = loopback_socket(&b);
+        sock::native_socket copy = sock::duplicate(rx);
+        QVERIFY(copy != sock::invalid_socket);
+        QVERIFY(copy != rx);
+        QCOMPARE(sock::closesocket(rx), 0);
+        QVERIFY(send_to(tx, a, "{}"));
+        char buffer[16];
+        sockaddr_in sender{};
+        QCOMPARE(sock::wait_readable(copy, 1), 1);
+        QCOMPARE(sock::receive_datagram(copy, buffer, sizeof(buffer), &sender), 2L);
+        QCOMPARE(sock::closesocket(copy), 0);
+        sock::closesocket(tx);
+    }
+
+    void non_blocking_read_of_empty_queue_fails_at_once() {
+        sockaddr_in a{};
+        sock::native_socket rx = loopback_socket(&a);
+        unsigned long ul = 1;
+        QCOMPARE(sock::ioctlsocket(rx, FIONBIO, &ul), 0);
+        char buffer[16];
+        sockaddr_in sender{};
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(sock::receive_datagram(rx, buffer, sizeof(buffer), &sender), -1L);
+        QVERIFY(timer.elapsed() < 500);
+        sock::closesocket(rx);
+    }
+};
+
+QTEST_GUILESS_MAIN(DiscoveryUnit)
+#include "tst_discovery_unit.moc"
