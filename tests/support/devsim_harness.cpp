@@ -1,0 +1,281 @@
+#include "devsim_harness.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QThread>
+#include <QUdpSocket>
+
+#include <csignal>
+
+namespace corvane::test {
+
+namespace {
+
+QString env(const char* name) {
+    return qEnvironmentVariable(name);
+}
+
+QStringList envList(const char* name) {
+    return env(name).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+int runIp(const QStringList& arguments) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("ip"), arguments);
+    if (!p.waitForFinished(10000))
+        return -1;
+    if (p.exitCode() != 0)
+        qWarning("ip %s: %s", qPrintable(arguments.join(' ')), p.readAll().constData());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+}  // namespace
+
+bool TestNetwork::active() {
+    return env("CORVANE_TESTNET") == QLatin1String("1");
+}
+QString TestNetwork::toolNetns() {
+    return env("CORVANE_TOOL_NETNS");
+}
+QString TestNetwork::deviceNetns() {
+    return env("CORVANE_DEVICE_NETNS");
+}
+QString TestNetwork::toolInterface() {
+    const QString name = env("CORVANE_TOOL_IFACE");
+    return name.isEmpty() ? QStringLiteral("eth0") : name;
+}
+QStringList TestNetwork::toolAddresses() {
+    return envList("CORVANE_TOOL_ADDRS");
+}
+QStringList TestNetwork::deviceAddresses() {
+    return envList("CORVANE_DEVICE_ADDRS");
+}
+QString TestNetwork::silentAddress() {
+    return env("CORVANE_SILENT_ADDR");
+}
+
+int TestNetwork::runInDeviceHost(const QStringList& command, int timeoutMs, QByteArray* output) {
+    if (!active() || command.isEmpty())
+        return -1;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("ip"),
+            QStringList{QStringLiteral("netns"), QStringLiteral("exec"), deviceNetns()} + command);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return -1;
+    }
+    if (output)
+        *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+bool TestNetwork::addToolAddress(const QString& cidr) {
+    return runIp({QStringLiteral("addr"), QStringLiteral("add"), cidr, QStringLiteral("brd"),
+                  QStringLiteral("+"), QStringLiteral("dev"), toolInterface()}) == 0;
+}
+
+bool TestNetwork::removeToolAddress(const QString& cidr) {
+    return runIp({QStringLiteral("addr"), QStringLiteral("del"), cidr, QStringLiteral("dev"),
+                  toolInterface()}) == 0;
+}
+
+QString Devsim::binaryPath() {
+    return QStringLiteral(CORVANE_DEVSIM_PATH);
+}
+
+Devsim::Devsim() = default;
+
+Devsim::~Devsim() {
+    stop();
+}
+
+Devsim& Devsim::device(const QString& spec) {
+    arguments_ << QStringLiteral("--device") << spec;
+    return *this;
+}
+
+Devsim& Devsim::arg(const QString& argument) {
+    arguments_ << argument;
+    return *this;
+}
+
+Devsim& Devsim::args(const QStringList& arguments) {
+    arguments_ << arguments;
+    return *this;
+}
+
+QString Devsim::logPath() const {
+    return dir_.filePath(QStringLiteral("devsim.jsonl"));
+}
+
+QByteArray Devsim::stderrText() {
+    if (process_)
+        stderr_ += process_->readAllStandardError();
+    return stderr_;
+}
+
+bool Devsim::start(Where where, int timeoutMs) {
+    stop();
+    error_.clear();
+    stderr_.clear();
+    if (!dir_.isValid()) {
+        error_ = QStringLiteral("no temporary directory");
+        return false;
+    }
+    const QString ready = dir_.filePath(QStringLiteral("ready.json"));
+    QFile::remove(ready);
+    QFile::remove(logPath());
+    if (where == Where::Auto)
+        where = TestNetwork::active() ? Where::DeviceHost : Where::Here;
+
+    QStringList command{binaryPath(), QStringLiteral("--log"), logPath(),
+                        QStringLiteral("--ready-file"), ready};
+    command << arguments_;
+    process_ = std::make_unique<QProcess>();
+    if (where == Where::DeviceHost) {
+        if (!TestNetwork::active()) {
+            error_ = QStringLiteral("not inside the test network (scripts/testnet run)");
+            return false;
+        }
+        // `ip netns exec` replaces itself with the simulator, so pid() is the simulator's.
+        process_->start(QStringLiteral("ip"),
+                        QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
+                                    TestNetwork::deviceNetns()} +
+                            command);
+    } else {
+        process_->start(command.takeFirst(), command);
+    }
+    if (!process_->waitForStarted(5000)) {
+        error_ = QStringLiteral("cannot start %1: %2").arg(binaryPath(), process_->errorString());
+        process_.reset();
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(ready)) {
+        if (process_->state() == QProcess::NotRunning || clock.hasExpired(timeoutMs)) {
+            const bool ended = process_->state() == QProcess::NotRunning;
+            stderrText();
+            error_ =
+                QStringLiteral("corvane-devsim %1: %2")
+                    .arg(ended ? QStringLiteral("ended with status %1").arg(process_->exitCode())
+                               : QStringLiteral("not ready in time"),
+                         QString::fromLocal8Bit(stderr_).trimmed());
+            stop();
+            return false;
+        }
+        process_->waitForFinished(20);
+    }
+    return true;
+}
+
+void Devsim::stop() {
+    if (!process_)
+        return;
+    if (process_->state() != QProcess::NotRunning) {
+        process_->terminate();
+        if (!process_->waitForFinished(5000)) {
+            process_->kill();
+            process_->waitForFinished(2000);
+        }
+    }
+    stderr_ += process_->readAllStandardError();
+    process_.reset();
+}
+
+bool Devsim::isRunning() const {
+    return process_ && process_->state() == QProcess::Running;
+}
+
+qint64 Devsim::pid() const {
+    return process_ ? process_->processId() : 0;
+}
+
+bool parseDevsimRecord(const QByteArray& line, DevsimRecord* out) {
+    const QJsonDocument doc = QJsonDocument::fromJson(line);
+    if (!doc.isObject())
+        return false;
+    const QJsonObject o = doc.object();
+    DevsimRecord r;
+    r.kind = o.value(QStringLiteral("kind")).toString();
+    if (r.kind.isEmpty())
+        return false;
+    r.device = o.value(QStringLiteral("device")).toString();
+    r.local = o.value(QStringLiteral("local")).toString();
+    r.peer = o.value(QStringLiteral("peer")).toString();
+    r.code = o.value(QStringLiteral("code")).toInt();
+    r.status = o.value(QStringLiteral("status")).toInt();
+    r.data = QByteArray::fromBase64(o.value(QStringLiteral("data")).toString().toLatin1());
+    r.time = QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    r.raw = o;
+    *out = r;
+    return true;
+}
+
+QList<DevsimRecord> Devsim::records(const QString& kind) const {
+    QList<DevsimRecord> out;
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray& line : lines) {
+        DevsimRecord r;
+        // A last line still being written does not parse and is left for the next read.
+        if (!parseDevsimRecord(line, &r))
+            continue;
+        if (kind.isEmpty() || r.kind == kind)
+            out << r;
+    }
+    return out;
+}
+
+bool Devsim::waitForRecord(const QString& kind,
+                           const std::function<bool(const DevsimRecord&)>& match, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        for (const DevsimRecord& r : records(kind))
+            if (!match || match(r))
+                return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+QByteArray discoveryProbe() {
+    return QByteArrayLiteral("{0x3c, 0x51, 0xe2, 0x07, 0x9a, 0x4d, 0xf6, 0x2b}");
+}
+
+QList<QNetworkDatagram> probeFrom(const QHostAddress& from, int waitMs) {
+    QList<QNetworkDatagram> replies;
+    QUdpSocket socket;
+    if (!socket.bind(from, 0)) {
+        qWarning("probeFrom: cannot bind %s: %s", qPrintable(from.toString()),
+                 qPrintable(socket.errorString()));
+        return replies;
+    }
+    // Room for a burst of replies from a large fleet.
+    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4 * 1024 * 1024);
+    if (socket.writeDatagram(discoveryProbe(), QHostAddress::Broadcast, 61111) < 0) {
+        qWarning("probeFrom: send failed: %s", qPrintable(socket.errorString()));
+        return replies;
+    }
+    QDeadlineTimer deadline(waitMs);
+    while (!deadline.hasExpired()) {
+        if (!socket.hasPendingDatagrams() &&
+            !socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            continue;
+        while (socket.hasPendingDatagrams())
+            replies << socket.receiveDatagram(65536);
+    }
+    return replies;
+}
+
+}  // namespace corvane::test

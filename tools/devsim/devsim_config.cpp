@@ -1,0 +1,445 @@
+#include "devsim_config.h"
+
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <array>
+#include <cmath>
+
+namespace devsim {
+
+namespace {
+
+const std::array<std::pair<const char*, UdpMode>, 7> kUdpModes{{
+    {"normal", UdpMode::Normal},
+    {"twice", UdpMode::Twice},
+    {"silent", UdpMode::Silent},
+    {"garbage", UdpMode::Garbage},
+    {"oversize", UdpMode::Oversize},
+    {"no-netconfig", UdpMode::NoNetConfig},
+    {"late", UdpMode::Normal},  // lateness itself comes from udp-delay
+}};
+
+const std::array<std::pair<const char*, HttpMode>, 7> kHttpModes{{
+    {"normal", HttpMode::Normal},
+    {"empty", HttpMode::Empty},
+    {"size", HttpMode::Size},
+    {"bad-request", HttpMode::BadRequest},
+    {"hang", HttpMode::Hang},
+    {"slow", HttpMode::Slow},
+    {"close", HttpMode::Close},
+}};
+
+bool fail(QString* error, const QString& message) {
+    if (error)
+        *error = message;
+    return false;
+}
+
+bool toInt(const QString& value, qint64 min, qint64 max, qint64* out) {
+    bool ok = false;
+    const qint64 v = value.trimmed().toLongLong(&ok, 10);
+    if (!ok || v < min || v > max)
+        return false;
+    *out = v;
+    return true;
+}
+
+bool intKey(const QString& key, const QString& value, qint64 min, qint64 max, qint64* out,
+            QString* error) {
+    if (toInt(value, min, max, out))
+        return true;
+    return fail(error, QStringLiteral("%1: '%2' is not a whole number from %3 to %4")
+                           .arg(key, value)
+                           .arg(min)
+                           .arg(max));
+}
+
+// The last three address bytes give a stable per-device MAC in the locally administered range.
+QString macFor(const QString& ip) {
+    const quint32 v = QHostAddress(ip).toIPv4Address();
+    return QStringLiteral("02:43:56:%1:%2:%3")
+        .arg((v >> 16) & 0xff, 2, 16, QLatin1Char('0'))
+        .arg((v >> 8) & 0xff, 2, 16, QLatin1Char('0'))
+        .arg(v & 0xff, 2, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
+QString kindName(quint32 type) {
+    switch (type) {
+        case 307:
+            return QStringLiteral("RX");
+        case 1102:
+        case 1200:
+            return QStringLiteral("TX");
+        case 2000:
+            return QStringLiteral("KVM");
+        default:
+            return QStringLiteral("DEV");
+    }
+}
+
+QString jsonValueText(const QJsonValue& v) {
+    if (v.isString())
+        return v.toString();
+    if (v.isBool())
+        return v.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    if (v.isDouble()) {
+        const double d = v.toDouble();
+        if (std::floor(d) == d && std::fabs(d) < 9.0e15)
+            return QString::number(qint64(d));
+        return QString::number(d, 'g', 17);
+    }
+    if (v.isArray()) {
+        // "http-only": [1008, 1002]
+        QStringList parts;
+        for (const QJsonValue& e : v.toArray())
+            parts << jsonValueText(e);
+        return parts.join(QLatin1Char('/'));
+    }
+    return QString();
+}
+
+}  // namespace
+
+bool isIpv4Text(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral("^(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)(\\.(25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?"
+                       "\\d)){3}$"));
+    return re.match(text).hasMatch();
+}
+
+bool isMacText(const QString& text) {
+    static const QRegularExpression re(QStringLiteral("^[0-9A-Fa-f]{2}([:-][0-9A-Fa-f]{2}){5}$"));
+    return re.match(text).hasMatch();
+}
+
+QString udpModeName(UdpMode mode) {
+    for (const auto& m : kUdpModes)
+        if (m.second == mode)
+            return QString::fromLatin1(m.first);
+    return QString();
+}
+
+QString httpModeName(HttpMode mode) {
+    for (const auto& m : kHttpModes)
+        if (m.second == mode)
+            return QString::fromLatin1(m.first);
+    return QString();
+}
+
+bool applyDeviceKey(DeviceSpec& spec, const QString& rawKey, const QString& value, QString* error) {
+    const QString key = rawKey.trimmed().toLower();
+    qint64 n = 0;
+    if (key == QLatin1String("ip")) {
+        if (!isIpv4Text(value.trimmed()))
+            return fail(error, QStringLiteral("ip: '%1' is not a dotted IPv4 address").arg(value));
+        spec.ip = value.trimmed();
+    } else if (key == QLatin1String("type")) {
+        if (!intKey(key, value, 0, 0xffffffffLL, &n, error))
+            return false;
+        spec.type = quint32(n);
+    } else if (key == QLatin1String("mac")) {
+        if (!isMacText(value.trimmed()))
+            return fail(error, QStringLiteral("mac: '%1' is not a MAC address").arg(value));
+        spec.mac = value.trimmed().toUpper();
+    } else if (key == QLatin1String("version")) {
+        spec.version = value;
+    } else if (key == QLatin1String("mask")) {
+        if (!isIpv4Text(value.trimmed()))
+            return fail(error, QStringLiteral("mask: '%1' is not a dotted mask").arg(value));
+        spec.mask = value.trimmed();
+    } else if (key == QLatin1String("gateway")) {
+        if (!isIpv4Text(value.trimmed()))
+            return fail(error, QStringLiteral("gateway: '%1' is not a dotted address").arg(value));
+        spec.gateway = value.trimmed();
+    } else if (key == QLatin1String("name")) {
+        spec.name = value;
+    } else if (key == QLatin1String("uptime")) {
+        if (!intKey(key, value, 0, 100LL * 365 * 86400, &n, error))
+            return false;
+        spec.uptimeSeconds = n;
+    } else if (key == QLatin1String("udp")) {
+        const QString v = value.trimmed().toLower();
+        for (const auto& m : kUdpModes) {
+            if (v == QLatin1String(m.first)) {
+                spec.udp = m.second;
+                return true;
+            }
+        }
+        return fail(error, QStringLiteral("udp: unknown mode '%1' (normal, twice, silent, garbage, "
+                                          "oversize, no-netconfig, late)")
+                               .arg(value));
+    } else if (key == QLatin1String("udp-delay")) {
+        if (!intKey(key, value, 0, 600000, &n, error))
+            return false;
+        spec.udpDelayMs = int(n);
+    } else if (key == QLatin1String("udp-size")) {
+        if (!intKey(key, value, 0, 65507, &n, error))
+            return false;
+        spec.udpSize = int(n);
+    } else if (key == QLatin1String("http")) {
+        const QString v = value.trimmed().toLower();
+        for (const auto& m : kHttpModes) {
+            if (v == QLatin1String(m.first)) {
+                spec.http = m.second;
+                return true;
+            }
+        }
+        return fail(error, QStringLiteral("http: unknown mode '%1' (normal, empty, size, "
+                                          "bad-request, hang, slow, close)")
+                               .arg(value));
+    } else if (key == QLatin1String("http-size")) {
+        if (!intKey(key, value, 0, 64 * 1024 * 1024, &n, error))
+            return false;
+        spec.httpSize = int(n);
+    } else if (key == QLatin1String("http-status")) {
+        if (!intKey(key, value, 100, 599, &n, error))
+            return false;
+        spec.httpStatus = int(n);
+    } else if (key == QLatin1String("http-piece")) {
+        if (!intKey(key, value, 1, 1 << 20, &n, error))
+            return false;
+        spec.httpPieceBytes = int(n);
+    } else if (key == QLatin1String("http-interval")) {
+        if (!intKey(key, value, 0, 600000, &n, error))
+            return false;
+        spec.httpIntervalMs = int(n);
+    } else if (key == QLatin1String("http-only")) {
+        spec.httpOnly.clear();
+        const QStringList parts =
+            value.split(QRegularExpression(QStringLiteral("[/; ]")), Qt::SkipEmptyParts);
+        for (const QString& p : parts) {
+            if (!intKey(key, p, 0, 0x7fffffff, &n, error))
+                return false;
+            spec.httpOnly << int(n);
+        }
+    } else if (key == QLatin1String("restart")) {
+        if (!intKey(key, value, 0, 3600, &n, error))
+            return false;
+        spec.restartSeconds = int(n);
+    } else {
+        return fail(error, QStringLiteral("unknown device key '%1'").arg(rawKey));
+    }
+    return true;
+}
+
+bool applyDeviceText(DeviceSpec& spec, const QString& text, QString* error) {
+    const QStringList pairs = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString& pair : pairs) {
+        const int eq = pair.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            return fail(error, QStringLiteral("'%1' is not key=value").arg(pair));
+        if (!applyDeviceKey(spec, pair.left(eq), pair.mid(eq + 1), error))
+            return false;
+    }
+    return true;
+}
+
+bool applyDeviceJson(DeviceSpec& spec, const QJsonObject& object, QString* error) {
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (it.value().isObject() || it.value().isNull())
+            return fail(error, QStringLiteral("%1: needs a number or a text").arg(it.key()));
+        if (!applyDeviceKey(spec, it.key(), jsonValueText(it.value()), error))
+            return false;
+    }
+    return true;
+}
+
+void completeDevice(DeviceSpec& spec, int index) {
+    const quint32 v = QHostAddress(spec.ip).toIPv4Address();
+    if (spec.mac.isEmpty())
+        spec.mac = macFor(spec.ip);
+    if (spec.gateway.isEmpty())
+        spec.gateway = QHostAddress((v & 0xffffff00u) | 1u).toString();
+    if (spec.version.isEmpty()) {
+        switch (spec.type) {
+            case 307:
+                spec.version = QStringLiteral("V2.4.1_20240311");
+                break;
+            case 2000:
+                spec.version = QStringLiteral("V1.8.0_20231120");
+                break;
+            default:
+                spec.version = QStringLiteral("V3.2.7_20240508");
+                break;
+        }
+    }
+    if (spec.name.isEmpty())
+        spec.name =
+            QStringLiteral("%1-%2").arg(kindName(spec.type)).arg(v & 0xff, 3, 10, QLatin1Char('0'));
+    if (spec.uptimeSeconds < 0)
+        spec.uptimeSeconds = 3600 + qint64(index) * 437;
+}
+
+bool expandAddressList(const QString& text, QStringList* out, QString* error) {
+    const QStringList parts =
+        text.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        const int dash = part.indexOf(QLatin1Char('-'));
+        if (dash < 0) {
+            if (!isIpv4Text(part))
+                return fail(error, QStringLiteral("'%1' is not a dotted IPv4 address").arg(part));
+            *out << part;
+            continue;
+        }
+        // 198.51.100.10-20: the last byte runs over the range.
+        const QString first = part.left(dash);
+        qint64 last = 0;
+        if (!isIpv4Text(first) || !toInt(part.mid(dash + 1), 0, 255, &last))
+            return fail(error, QStringLiteral("'%1' is not an address range").arg(part));
+        const quint32 base = QHostAddress(first).toIPv4Address();
+        if (quint32(last) < (base & 0xff))
+            return fail(error, QStringLiteral("'%1' runs backwards").arg(part));
+        for (quint32 b = base & 0xff; b <= quint32(last); ++b)
+            *out << QHostAddress((base & 0xffffff00u) | b).toString();
+    }
+    return true;
+}
+
+bool makeFleet(int count, const QStringList& addresses, const QStringList& taken,
+               const QString& defaults, QList<DeviceSpec>* out, QString* error) {
+    static const quint32 kinds[] = {1102, 307, 1200, 2000};
+    const QSet<QString> used(taken.begin(), taken.end());
+    int made = 0;
+    for (const QString& ip : addresses) {
+        if (made == count)
+            break;
+        if (used.contains(ip))
+            continue;
+        DeviceSpec spec;
+        spec.ip = ip;
+        spec.type = kinds[made % 4];
+        if (!applyDeviceText(spec, defaults, error))
+            return false;
+        spec.ip = ip;
+        out->append(spec);
+        ++made;
+    }
+    if (made < count)
+        return fail(
+            error,
+            QStringLiteral("fleet of %1 needs more addresses: only %2 free").arg(count).arg(made));
+    return true;
+}
+
+bool parseConfigJson(const QByteArray& text, SimConfig* config, QString* error) {
+    QJsonParseError perr;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &perr);
+    if (perr.error != QJsonParseError::NoError)
+        return fail(
+            error,
+            QStringLiteral("config: %1 at offset %2").arg(perr.errorString()).arg(perr.offset));
+    if (!doc.isObject())
+        return fail(error, QStringLiteral("config: top level is not an object"));
+    const QJsonObject root = doc.object();
+    static const QStringList known{QStringLiteral("httpPort"),       QStringLiteral("udp"),
+                                   QStringLiteral("restartSeconds"), QStringLiteral("log"),
+                                   QStringLiteral("readyFile"),      QStringLiteral("defaults"),
+                                   QStringLiteral("devices"),        QStringLiteral("fleet")};
+    for (auto it = root.begin(); it != root.end(); ++it)
+        if (!known.contains(it.key()))
+            return fail(error, QStringLiteral("config: unknown member '%1'").arg(it.key()));
+
+    auto intMember = [&](const char* name, int min, int max, int* out) {
+        const QJsonValue v = root.value(QLatin1String(name));
+        if (v.isUndefined())
+            return true;
+        const double d = v.toDouble(-1.0);
+        if (!v.isDouble() || std::floor(d) != d || d < min || d > max)
+            return fail(error, QStringLiteral("config: %1 must be a whole number from %2 to %3")
+                                   .arg(QLatin1String(name))
+                                   .arg(min)
+                                   .arg(max));
+        *out = int(d);
+        return true;
+    };
+    if (!intMember("httpPort", 0, 65535, &config->httpPort))
+        return false;
+    if (!intMember("restartSeconds", 0, 3600, &config->restartSeconds))
+        return false;
+    if (root.contains(QLatin1String("udp"))) {
+        if (!root.value(QLatin1String("udp")).isBool())
+            return fail(error, QStringLiteral("config: udp must be true or false"));
+        config->udp = root.value(QLatin1String("udp")).toBool();
+    }
+    if (root.contains(QLatin1String("log")))
+        config->logPath = root.value(QLatin1String("log")).toString();
+    if (root.contains(QLatin1String("readyFile")))
+        config->readyFile = root.value(QLatin1String("readyFile")).toString();
+
+    const QJsonValue defaultsValue = root.value(QLatin1String("defaults"));
+    if (!defaultsValue.isUndefined() && !defaultsValue.isObject())
+        return fail(error, QStringLiteral("config: defaults must be an object"));
+    const QJsonObject defaults = defaultsValue.toObject();
+
+    const QJsonValue devicesValue = root.value(QLatin1String("devices"));
+    if (!devicesValue.isUndefined() && !devicesValue.isArray())
+        return fail(error, QStringLiteral("config: devices must be an array"));
+    const QJsonArray devices = devicesValue.toArray();
+    for (int i = 0; i < devices.size(); ++i) {
+        if (!devices.at(i).isObject())
+            return fail(error, QStringLiteral("config: devices[%1] is not an object").arg(i));
+        DeviceSpec spec;
+        QString e;
+        if (!applyDeviceJson(spec, defaults, &e) ||
+            !applyDeviceJson(spec, devices.at(i).toObject(), &e))
+            return fail(error, QStringLiteral("config: devices[%1]: %2").arg(i).arg(e));
+        if (spec.ip.isEmpty())
+            return fail(error, QStringLiteral("config: devices[%1] has no ip").arg(i));
+        config->devices << spec;
+    }
+
+    const QJsonValue fleetValue = root.value(QLatin1String("fleet"));
+    if (!fleetValue.isUndefined()) {
+        const QJsonObject fleet = fleetValue.toObject();
+        const double count = fleet.value(QLatin1String("count")).toDouble(-1);
+        if (!fleetValue.isObject() || count < 0 || std::floor(count) != count)
+            return fail(error, QStringLiteral("config: fleet needs a whole \"count\""));
+        QStringList addresses;
+        const QJsonValue list = fleet.value(QLatin1String("addresses"));
+        QString listText =
+            list.isArray() ? jsonValueText(list).replace(QLatin1Char('/'), ' ') : list.toString();
+        if (!expandAddressList(listText, &addresses, error))
+            return false;
+        QStringList taken;
+        for (const DeviceSpec& d : config->devices)
+            taken << d.ip;
+        QStringList defaultPairs;
+        for (auto it = defaults.begin(); it != defaults.end(); ++it)
+            defaultPairs << it.key() + QLatin1Char('=') + jsonValueText(it.value());
+        if (!makeFleet(int(count), addresses, taken, defaultPairs.join(QLatin1Char(',')),
+                       &config->devices, error))
+            return false;
+    }
+    return true;
+}
+
+bool validateConfig(const SimConfig& config, QString* error) {
+    if (config.devices.isEmpty())
+        return fail(error, QStringLiteral("no devices to simulate"));
+    QSet<QString> ips;
+    QSet<QString> macs;
+    for (const DeviceSpec& d : config.devices) {
+        if (!isIpv4Text(d.ip))
+            return fail(error, QStringLiteral("device without a valid ip"));
+        if (ips.contains(d.ip))
+            return fail(error, QStringLiteral("ip %1 used twice").arg(d.ip));
+        ips.insert(d.ip);
+        if (!d.mac.isEmpty()) {
+            if (macs.contains(d.mac))
+                return fail(error, QStringLiteral("mac %1 used twice").arg(d.mac));
+            macs.insert(d.mac);
+        }
+        if (d.http == HttpMode::Size && d.httpSize < 0)
+            return fail(error, QStringLiteral("%1: http=size needs http-size").arg(d.ip));
+    }
+    if (config.httpPort < 0 || config.httpPort > 65535)
+        return fail(error, QStringLiteral("http port out of range"));
+    return true;
+}
+
+}  // namespace devsim

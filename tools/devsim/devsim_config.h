@@ -1,0 +1,103 @@
+// Configuration of the device simulator: which devices it plays, and how each one misbehaves.
+// Parsed from a JSON file, from "key=value,..." device texts on the command line, or both.
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+namespace devsim {
+
+// How a device answers a discovery probe.
+enum class UdpMode {
+    Normal,       // one reply
+    Twice,        // the same reply twice
+    Silent,       // no reply
+    Garbage,      // a datagram that is not JSON
+    Oversize,     // a reply longer than 1400 bytes (padded to udp-size, 1500 by default)
+    NoNetConfig,  // a JSON reply without "NetConfig"
+};
+
+// How a device answers an HTTP command.
+enum class HttpMode {
+    Normal,
+    Empty,       // 200 with an empty body
+    Size,        // 200 with a body of exactly http-size bytes
+    BadRequest,  // http-status (400) with a JSON error body
+    Hang,        // reads the request, never answers
+    Slow,        // the normal answer in pieces of http-piece bytes every http-interval ms
+    Close,       // closes the connection at once
+};
+
+struct DeviceSpec {
+    QString ip;
+    quint32 type = 1102;
+    QString mac;      // derived from the address when empty
+    QString version;  // derived from the kind when empty
+    QString mask = QStringLiteral("255.255.255.0");
+    QString gateway;            // the subnet's .1 when empty
+    QString name;               // derived from kind and address when empty
+    qint64 uptimeSeconds = -1;  // up-time when the simulator starts; derived when negative
+
+    UdpMode udp = UdpMode::Normal;
+    int udpDelayMs = 0;  // answer late
+    int udpSize = 0;     // pad the reply to exactly this many bytes (0: natural size)
+
+    HttpMode http = HttpMode::Normal;
+    int httpSize = 0;
+    int httpStatus = 400;
+    int httpPieceBytes = 8;
+    int httpIntervalMs = 100;
+    QList<int> httpOnly;  // command codes the HTTP fault applies to (empty: every request)
+
+    int restartSeconds = -1;  // negative: the simulator-wide value
+
+    bool httpFaultApplies(int code) const { return httpOnly.isEmpty() || httpOnly.contains(code); }
+};
+
+struct SimConfig {
+    QList<DeviceSpec> devices;
+    int httpPort = 80;
+    bool udp = true;
+    int restartSeconds = 3;
+    QString logPath;
+    QString readyFile;
+};
+
+// Applies one key=value pair to a device. Returns false with a message for an unknown key
+// or a bad value.
+bool applyDeviceKey(DeviceSpec& spec, const QString& key, const QString& value, QString* error);
+
+// Applies "key=value,key=value" to a device.
+bool applyDeviceText(DeviceSpec& spec, const QString& text, QString* error);
+
+// Applies the members of a JSON object (same keys as the text form; numbers or strings).
+bool applyDeviceJson(DeviceSpec& spec, const QJsonObject& object, QString* error);
+
+// Fills what the description left empty (MAC, version, name, gateway, up-time), from the
+// address and the device's position in the list.
+void completeDevice(DeviceSpec& spec, int index);
+
+// Makes `count` devices over `addresses` (skipping those in `taken`), each starting from
+// `defaults`; kinds cycle 1102, 307, 1200, 2000 unless the defaults name one.
+bool makeFleet(int count, const QStringList& addresses, const QStringList& taken,
+               const QString& defaults, QList<DeviceSpec>* out, QString* error);
+
+// Reads a JSON configuration file's content into `config` (see docs/devsim.md for its form).
+bool parseConfigJson(const QByteArray& text, SimConfig* config, QString* error);
+
+// Checks the finished configuration: valid, distinct addresses and MACs, sane numbers.
+bool validateConfig(const SimConfig& config, QString* error);
+
+// Splits an address list given as "a b c", "a,b,c" or with ranges "198.51.100.10-20".
+bool expandAddressList(const QString& text, QStringList* out, QString* error);
+
+bool isIpv4Text(const QString& text);
+bool isMacText(const QString& text);
+
+QString udpModeName(UdpMode mode);
+QString httpModeName(HttpMode mode);
+
+}  // namespace devsim
