@@ -1,0 +1,431 @@
+// Whole sweeps against simulated devices. Runs only inside the private test network
+// (scripts/testnet run), where the tool host's broadcasts reach nothing but the device host.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "discovery/discovery_transport.h"
+
+namespace {
+
+std::mutex log_mutex;
+QStringList captured_log;
+
+void capture(QtMsgType, const QMessageLogContext&, const QString& message) {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    captured_log << message;
+}
+
+QStringList take_log() {
+    std::lock_guard<std::mutex> lock(log_mutex);
+    QStringList out;
+    out.swap(captured_log);
+    return out;
+}
+
+constexpr std::size_t full_capacity = 4194304;
+
+struct SweepOutcome {
+    int status = 0;
+    QByteArray text;
+    qint64 ms = 0;
+    QStringList log;
+    int sockets = -1;
+};
+
+SweepOutcome sweep(std::size_t capacity = full_capacity) {
+    std::vector<char> buffer(capacity + 64, '\x5a');
+    take_log();
+    SweepOutcome out;
+    QElapsedTimer timer;
+    timer.start();
+    out.status = search_device(capacity ? buffer.data() : nullptr, capacity);
+    out.ms = timer.elapsed();
+    out.log = take_log();
+    // Nothing past the capacity may have been touched.
+    for (std::size_t i = capacity; i < buffer.size(); ++i) {
+        if (buffer[i] != '\x5a') {
+            out.status = -100;
+        }
+    }
+    if (capacity > 0) {
+        const void* nul = std::memchr(buffer.data(), '\0', capacity);
+        out.text = nul ? QByteArray(buffer.data()) : QByteArray("<no terminator>");
+    }
+    for (const QString& line : out.log) {
+        if (line.startsWith(QLatin1String("m_udpSocket length "))) {
+            out.sockets = line.mid(19).toInt();
+        }
+    }
+    return out;
+}
+
+QJsonArray parameters_of(const QByteArray& text) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return QJsonArray{QStringLiteral("<not JSON>")};
+    }
+    if (doc.object().value(QStringLiteral("ProtocolCode")).toInt() != 999) {
+        return QJsonArray{QStringLiteral("<no 999>")};
+    }
+    return doc.object().value(QStringLiteral("Parameters")).toArray();
+}
+
+// "IpAddr" of every collected reply, sorted; "" for a reply without one.
+QStringList addresses_of(const QJsonArray& parameters) {
+    QStringList out;
+    for (const QJsonValue& reply : parameters) {
+        out << reply.toObject()
+                   .value(QStringLiteral("NetConfig"))
+                   .toArray()
+                   .at(0)
+                   .toObject()
+                   .value(QStringLiteral("IpAddr"))
+                   .toString();
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// One corvane-devsim process on the device host, with its log.
+class Devsim {
+public:
+    Devsim() = default;
+    Devsim(const Devsim&) = delete;
+    Devsim& operator=(const Devsim&) = delete;
+    ~Devsim() { stop(); }
+
+    bool start(const QStringList& arguments) {
+        const QString exe = qEnvironmentVariable("CORVANE_BUILD_DIR") +
+                            QStringLiteral("/tools/devsim/corvane-devsim");
+        if (!QFile::exists(exe) || !dir_.isValid()) {
+            error_ = QStringLiteral("no simulator at ") + exe;
+            return false;
+        }
+        const QString ready = dir_.filePath(QStringLiteral("ready"));
+        QStringList args{QStringLiteral("netns"), QStringLiteral("exec"),
+                         qEnvironmentVariable("CORVANE_DEVICE_NETNS"), exe};
+        args << arguments << QStringLiteral("--log") << logPath() << QStringLiteral("--ready-file")
+             << ready;
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QStringLiteral("ip"), args);
+        QElapsedTimer timer;
+        timer.start();
+        while (!QFile::exists(ready)) {
+            if (process_.state() == QProcess::NotRunning || timer.elapsed() > 15000) {
+                error_ = QStringLiteral("simulator did not get ready");
+                return false;
+            }
+            QTest::qWait(20);
+        }
+        return true;
+    }
+
+    void stop() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(2000);
+            }
+        }
+    }
+
+    QString logPath() const { return dir_.filePath(QStringLiteral("devsim.jsonl")); }
+    QString error() const { return error_; }
+
+    // Log records of one kind ("udp-in", "udp-out").
+    QList<QJsonObject> records(const QString& kind) const {
+        QList<QJsonObject> out;
+        QFile file(logPath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            return out;
+        }
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (o.value(QStringLiteral("kind")).toString() == kind) {
+                out << o;
+            }
+        }
+        return out;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    QString error_;
+};
+
+bool run_ip(const QStringList& args) {
+    return QProcess::execute(QStringLiteral("ip"), args) == 0;
+}
+
+const QString tool_iface = QStringLiteral("eth0");
+
+// Adds an address to the tool host for the length of one test.
+class ExtraToolAddress {
+public:
+    explicit ExtraToolAddress(const QString& cidr) : cidr_(cidr) {
+        if (!cidr_.isEmpty()) {
+            added_ =
+                run_ip({QStringLiteral("addr"), QStringLiteral("add"), cidr_, QStringLiteral("brd"),
+                        QStringLiteral("+"), QStringLiteral("dev"), tool_iface});
+        }
+    }
+    ~ExtraToolAddress() {
+        if (added_) {
+            run_ip({QStringLiteral("addr"), QStringLiteral("del"), cidr_, QStringLiteral("dev"),
+                    tool_iface});
+        }
+    }
+    bool ok() const { return cidr_.isEmpty() || added_; }
+
+private:
+    QString cidr_;
+    bool added_ = false;
+};
+
+QStringList device_args(const QStringList& specs) {
+    QStringList out;
+    for (const QString& spec : specs) {
+        out << QStringLiteral("--device") << spec;
+    }
+    return out;
+}
+
+}  // namespace
+
+class DiscoverySweep : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        // A sweep broadcasts from every local address: refuse to run outside the test network.
+        if (qEnvironmentVariable("CORVANE_TESTNET") != QLatin1String("1")) {
+            QFAIL("run through scripts/testnet run: a sweep must never leave the test network");
+        }
+        qInstallMessageHandler(capture);
+    }
+
+    void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+
+    void no_devices_one_second_and_empty_result() {
+        const SweepOutcome s = sweep();
+        QCOMPARE(s.status, 0);
+        QCOMPARE(s.text, QByteArray("{\"ProtocolCode\":999,\"Parameters\":[]}"));
+        QCOMPARE(s.text.size(), 36);
+        QVERIFY2(s.ms >= 950 && s.ms < 3000, qPrintable(QString::number(s.ms)));
+        // lo (127.0.0.1, no broadcast) and the IPv6 entries of eth0 get no socket.
+        QCOMPARE(s.sockets, 1);
+        QVERIFY(s.log.last().startsWith(QStringLiteral("接收数据的时间 QTime(")));
+        QVERIFY(s.log.last().contains(QStringLiteral(") 到 QTime(")));
+    }
+
+    void replies_data() {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<QString>("extraAddress");
+        QTest::addColumn<int>("sockets");
+        QTest::addColumn<QStringList>("expected");
+
+        const QString a = QStringLiteral("198.51.100.10");
+        const QString b = QStringLiteral("198.51.100.11");
+        const QString c = QStringLiteral("198.51.100.12");
+        QTest::newRow("three devices")
+            << QStringList{"ip=198.51.100.10,type=1102", "ip=198.51.100.11,type=307",
+                           "ip=198.51.100.12,type=2000"}
+            << QString() << 1 << QStringList{a, b, c};
+        QTest::newRow("two tool addresses on one network")
+            << QStringList{"ip=198.51.100.10", "ip=198.51.100.11,type=307"}
+            << QStringLiteral("198.51.100.2/24") << 2 << QStringList{a, b};
+        QTest::newRow("second tool network") << QStringList{"ip=198.51.100.10", "ip=203.0.113.10"}
+                                             << QStringLiteral("203.0.113.1/24") << 2
+                                             << QStringList{a, QStringLiteral("203.0.113.10")};
+        QTest::newRow("device answering twice")
+            << QStringList{"ip=198.51.100.10,udp=twice", "ip=198.51.100.11"} << QString() << 1
+            << QStringList{a, b};
+        QTest::newRow("late reply within the wait")
+            << QStringList{"ip=198.51.100.10,udp-delay=400", "ip=198.51.100.11"} << QString() << 1
+            << QStringList{a, b};
+        QTest::newRow("silent device")
+            << QStringList{"ip=198.51.100.10,udp=silent", "ip=198.51.100.11"} << QString() << 1
+            << QStringList{b};
+        QTest::newRow("no NetConfig accepted once")
+            << QStringList{"ip=198.51.100.10,udp=no-netconfig", "ip=198.51.100.11",
+                           "ip=198.51.100.12,udp=no-netconfig"}
+            << QString() << 1 << QStringList{QString(), b};
+        QTest::newRow("not JSON adds nothing")
+            << QStringList{"ip=198.51.100.10,udp=garbage", "ip=198.51.100.11"} << QString() << 1
+            << QStringList{b};
+        QTest::newRow("over 1400 bytes adds nothing")
+            << QStringList{"ip=198.51.100.10,udp=oversize", "ip=198.51.100.11,udp-size=1401",
+                           "ip=198.51.100.12"}
+            << QString() << 1 << QStringList{c};
+        QTest::newRow("exactly 1400 bytes accepted")
+            << QStringList{"ip=198.51.100.10,udp-size=1400"} << QString() << 1 << QStringList{a};
+    }
+
+    void replies() {
+        QFETCH(QStringList, devices);
+        QFETCH(QString, extraAddress);
+        QFETCH(int, sockets);
+        QFETCH(QStringList, expected);
+
+        ExtraToolAddress extra(extraAddress);
+        QVERIFY(extra.ok());
+        Devsim sim;
+        QVERIFY2(sim.start(device_args(devices)), qPrintable(sim.error()));
+        const SweepOutcome s = sweep();
+        QCOMPARE(s.status, 0);
+        QCOMPARE(s.sockets, sockets);
+        QCOMPARE(addresses_of(parameters_of(s.text)), expected);
+        // Every probe that left reached the simulator: one per tool socket.
+        QSet<QString> peers;
+        for (const QJsonObject& r : sim.records(QStringLiteral("udp-in"))) {
+            peers.insert(r.value(QStringLiteral("peer")).toString());
+        }
+        QCOMPARE(peers.size(), sockets);
+    }
+
+    void replies_keep_their_members() {
+        Devsim sim;
+        QVERIFY2(sim.start(device_args({"ip=198.51.100.20,type=1200,version=V9.1,mac=02:11:22:33:"
+                                        "44:55,mask=255.255.255.0,gateway=198.51.100.1"})),
+                 qPrintable(sim.error()));
+        const SweepOutcome s = sweep();
+        const QJsonArray parameters = parameters_of(s.text);
+        QCOMPARE(parameters.size(), 1);
+        const QJsonObject reply = parameters.at(0).toObject();
+        QCOMPARE(reply.value(QStringLiteral("DeviceType")).toInt(), 1200);
+        QCOMPARE(reply.value(QStringLiteral("SoftVersion")).toString(), QStringLiteral("V9.1"));
+        const QJsonObject net = reply.value(QStringLiteral("NetConfig")).toArray().at(0).toObject();
+        QCOMPARE(net.value(QStringLiteral("Mac")).toString(), QStringLiteral("02:11:22:33:44:55"));
+        QCOMPARE(net.value(QStringLiteral("GateWay")).toString(), QStringLiteral("198.51.100.1"));
+        // The collected text is compact (values themselves may hold blanks).
+        for (const char* layout : {"\n", "\t", "\": ", ", \"", "{ ", " }"}) {
+            QVERIFY2(!s.text.contains(layout), layout);
+        }
+    }
+
+    void probe_bytes_as_the_device_saw_them() {
+        Devsim sim;
+        QVERIFY2(sim.start(device_args({"ip=198.51.100.10"})), qPrintable(sim.error()));
+        sweep();
+        const QList<QJsonObject> in = sim.records(QStringLiteral("udp-in"));
+        QVERIFY(!in.isEmpty());
+        for (const QJsonObject& r : in) {
+            const QByteArray data =
+                QByteArray::fromBase64(r.value(QStringLiteral("data")).toString().toLatin1());
+            QCOMPARE(data, QByteArray("{0x3c, 0x51, 0xe2, 0x07, 0x9a, 0x4d, 0xf6, 0x2b}"));
+            QCOMPARE(data.size(), 48);
+            QVERIFY(!data.contains('\0'));
+            QVERIFY(r.value(QStringLiteral("peer")).toString().startsWith("198.51.100.1:"));
+            QVERIFY(r.value(QStringLiteral("local")).toString().endsWith(":61111"));
+        }
+    }
+
+    void state_empty_after_every_sweep() {
+        Devsim sim;
+        QVERIFY2(sim.start(device_args({"ip=198.51.100.10", "ip=198.51.100.11,udp=twice"})),
+                 qPrintable(sim.error()));
+        for (int round = 0; round < 2; ++round) {
+            const SweepOutcome s = sweep();
+            QCOMPARE(addresses_of(parameters_of(s.text)),
+                     (QStringList{"198.51.100.10", "198.51.100.11"}));
+            QVERIFY(search_result.IsVoid());
+            QVERIFY(seen_addresses.empty());
+        }
+    }
+
+    void at_most_255_datagrams_per_socket() {
+        // 300 full-size replies at once: the queue must hold the burst, and the socket stops
+        // reading after its 255th datagram.
+        Devsim sim;
+        QVERIFY2(sim.start({QStringLiteral("--fleet"), QStringLiteral("300"),
+                            QStringLiteral("--defaults"), QStringLiteral("udp-size=1400")}),
+                 qPrintable(sim.error()));
+        const SweepOutcome s = sweep();
+        QCOMPARE(s.status, 0);
+        const QStringList found = addresses_of(parameters_of(s.text));
+        QCOMPARE(found.size(), 255);
+        QCOMPARE(QSet<QString>(found.begin(), found.end()).size(), 255);
+        QVERIFY2(s.ms < 4000, qPrintable(QString::number(s.ms)));
+    }
+
+    void small_buffer_never_overrun_data() {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("entries");  // -1: as many as fit, at least one fewer than 3
+        QTest::newRow("no buffer") << 0 << -1 << 0;
+        QTest::newRow("room for the NUL only") << 1 << -1 << 0;
+        QTest::newRow("36: empty document without its NUL") << 36 << -1 << 0;
+        QTest::newRow("37: empty document") << 37 << 0 << 0;
+        QTest::newRow("200") << 200 << 0 << -1;
+        QTest::newRow("500") << 500 << 0 << -1;
+        QTest::newRow("4 MiB") << 4194304 << 0 << 3;
+    }
+
+    void small_buffer_never_overrun() {
+        QFETCH(int, capacity);
+        QFETCH(int, status);
+        QFETCH(int, entries);
+        Devsim sim;
+        QVERIFY2(
+            sim.start(device_args({"ip=198.51.100.10", "ip=198.51.100.11", "ip=198.51.100.12"})),
+            qPrintable(sim.error()));
+        const SweepOutcome s = sweep(std::size_t(capacity));
+        QCOMPARE(s.status, status);
+        if (capacity == 0) {
+            return;
+        }
+        QVERIFY(s.text.size() < capacity);
+        if (status != 0) {
+            QCOMPARE(s.text, QByteArray());
+            return;
+        }
+        const QJsonArray parameters = parameters_of(s.text);
+        if (entries >= 0) {
+            QCOMPARE(parameters.size(), entries);
+        } else {
+            QVERIFY(parameters.size() < 3);
+            // Left out only what did not fit: one more reply would have overflowed.
+            const int one =
+                QJsonDocument(parameters.isEmpty() ? QJsonObject() : parameters.at(0).toObject())
+                    .toJson(QJsonDocument::Compact)
+                    .size();
+            QVERIFY(parameters.isEmpty() || s.text.size() + one + 1 >= capacity);
+        }
+        QVERIFY(search_result.IsVoid());
+    }
+
+    void full_buffer_drops_only_the_last_reply() {
+        Devsim sim;
+        QVERIFY2(
+            sim.start(device_args({"ip=198.51.100.10", "ip=198.51.100.11", "ip=198.51.100.12"})),
+            qPrintable(sim.error()));
+        const SweepOutcome full = sweep();
+        QCOMPARE(parameters_of(full.text).size(), 3);
+        // One byte short of the whole text and its NUL: the third reply is left out.
+        const SweepOutcome tight = sweep(std::size_t(full.text.size()));
+        QCOMPARE(tight.status, 0);
+        QCOMPARE(parameters_of(tight.text).size(), 2);
+        QVERIFY(tight.log.contains(QStringLiteral("result buffer full, reply left out")));
+        // Exactly enough: everything.
+        const SweepOutcome exact = sweep(std::size_t(full.text.size()) + 1);
+        QCOMPARE(parameters_of(exact.text).size(), 3);
+        QCOMPARE(exact.text.size(), full.text.size());
+    }
+};
+
+QTEST_GUILESS_MAIN(DiscoverySweep)
+#include "tst_discovery_sweep.moc"
