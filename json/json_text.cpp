@@ -152,12 +152,19 @@ private:
             ++s;
         }
         // Escapes present: find the closing quotation mark first; the decoded text is never
-        // longer than its source.
+        // longer than its source. A "\u" without four hexadecimal digits fails at its
+        // backslash, even when it runs into the end of the text.
         const char* end = s;
         while (*end != '"') {
             if (*end == '\0')
                 return Fail(end);
             if (*end == '\\') {
+                if (end[1] == 'u') {
+                    if (ReadHex4(end + 2) < 0)
+                        return Fail(end);
+                    end += 6;
+                    continue;
+                }
                 ++end;
                 if (*end == '\0')
                     return Fail(end);
