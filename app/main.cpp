@@ -3,9 +3,11 @@
 #include <QPixmap>
 
 #include "base_frame.h"
+#include "platform_look.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
+    adaptLookToPlatform();
 
 #ifndef Q_OS_WIN
     // Windows takes the icon group IDI_ICON1 from the executable; elsewhere the window shows
