@@ -1,22 +1,23 @@
 // Whole sweeps against simulated devices. Runs only inside the private test network
 // (scripts/testnet run), where the tool host's broadcasts reach nothing but the device host.
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
+#include "devsim_harness.h"
 #include "discovery/discovery_transport.h"
 
 namespace {
+
+using corvane::test::Devsim;
+using corvane::test::DevsimRecord;
+using corvane::test::TestNetwork;
 
 std::mutex log_mutex;
 QStringList captured_log;
@@ -98,95 +99,15 @@ QStringList addresses_of(const QJsonArray& parameters) {
     return out;
 }
 
-// One corvane-devsim process on the device host, with its log.
-class Devsim {
-public:
-    Devsim() = default;
-    Devsim(const Devsim&) = delete;
-    Devsim& operator=(const Devsim&) = delete;
-    ~Devsim() { stop(); }
-
-    bool start(const QStringList& arguments) {
-        const QString exe = qEnvironmentVariable("CORVANE_BUILD_DIR") +
-                            QStringLiteral("/tools/devsim/corvane-devsim");
-        if (!QFile::exists(exe) || !dir_.isValid()) {
-            error_ = QStringLiteral("no simulator at ") + exe;
-            return false;
-        }
-        const QString ready = dir_.filePath(QStringLiteral("ready"));
-        QStringList args{QStringLiteral("netns"), QStringLiteral("exec"),
-                         qEnvironmentVariable("CORVANE_DEVICE_NETNS"), exe};
-        args << arguments << QStringLiteral("--log") << logPath() << QStringLiteral("--ready-file")
-             << ready;
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QStringLiteral("ip"), args);
-        QElapsedTimer timer;
-        timer.start();
-        while (!QFile::exists(ready)) {
-            if (process_.state() == QProcess::NotRunning || timer.elapsed() > 15000) {
-                error_ = QStringLiteral("simulator did not get ready");
-                return false;
-            }
-            QTest::qWait(20);
-        }
-        return true;
-    }
-
-    void stop() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000)) {
-                process_.kill();
-                process_.waitForFinished(2000);
-            }
-        }
-    }
-
-    QString logPath() const { return dir_.filePath(QStringLiteral("devsim.jsonl")); }
-    QString error() const { return error_; }
-
-    // Log records of one kind ("udp-in", "udp-out").
-    QList<QJsonObject> records(const QString& kind) const {
-        QList<QJsonObject> out;
-        QFile file(logPath());
-        if (!file.open(QIODevice::ReadOnly)) {
-            return out;
-        }
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const QJsonObject o = QJsonDocument::fromJson(line).object();
-            if (o.value(QStringLiteral("kind")).toString() == kind) {
-                out << o;
-            }
-        }
-        return out;
-    }
-
-private:
-    QTemporaryDir dir_;
-    QProcess process_;
-    QString error_;
-};
-
-bool run_ip(const QStringList& args) {
-    return QProcess::execute(QStringLiteral("ip"), args) == 0;
-}
-
-const QString tool_iface = QStringLiteral("eth0");
-
 // Adds an address to the tool host for the length of one test.
 class ExtraToolAddress {
 public:
     explicit ExtraToolAddress(const QString& cidr) : cidr_(cidr) {
-        if (!cidr_.isEmpty()) {
-            added_ =
-                run_ip({QStringLiteral("addr"), QStringLiteral("add"), cidr_, QStringLiteral("brd"),
-                        QStringLiteral("+"), QStringLiteral("dev"), tool_iface});
-        }
+        added_ = !cidr_.isEmpty() && TestNetwork::addToolAddress(cidr_);
     }
     ~ExtraToolAddress() {
         if (added_) {
-            run_ip({QStringLiteral("addr"), QStringLiteral("del"), cidr_, QStringLiteral("dev"),
-                    tool_iface});
+            TestNetwork::removeToolAddress(cidr_);
         }
     }
     bool ok() const { return cidr_.isEmpty() || added_; }
@@ -196,12 +117,11 @@ private:
     bool added_ = false;
 };
 
-QStringList device_args(const QStringList& specs) {
-    QStringList out;
+bool start_devices(Devsim& sim, const QStringList& specs) {
     for (const QString& spec : specs) {
-        out << QStringLiteral("--device") << spec;
+        sim.device(spec);
     }
-    return out;
+    return sim.start(Devsim::Where::DeviceHost);
 }
 
 }  // namespace
@@ -212,7 +132,7 @@ class DiscoverySweep : public QObject {
 private slots:
     void initTestCase() {
         // A sweep broadcasts from every local address: refuse to run outside the test network.
-        if (qEnvironmentVariable("CORVANE_TESTNET") != QLatin1String("1")) {
+        if (!TestNetwork::active()) {
             QFAIL("run through scripts/testnet run: a sweep must never leave the test network");
         }
         qInstallMessageHandler(capture);
@@ -284,24 +204,24 @@ private slots:
         ExtraToolAddress extra(extraAddress);
         QVERIFY(extra.ok());
         Devsim sim;
-        QVERIFY2(sim.start(device_args(devices)), qPrintable(sim.error()));
+        QVERIFY2(start_devices(sim, devices), qPrintable(sim.errorString()));
         const SweepOutcome s = sweep();
         QCOMPARE(s.status, 0);
         QCOMPARE(s.sockets, sockets);
         QCOMPARE(addresses_of(parameters_of(s.text)), expected);
         // Every probe that left reached the simulator: one per tool socket.
         QSet<QString> peers;
-        for (const QJsonObject& r : sim.records(QStringLiteral("udp-in"))) {
-            peers.insert(r.value(QStringLiteral("peer")).toString());
+        for (const DevsimRecord& r : sim.records(QStringLiteral("udp-in"))) {
+            peers.insert(r.peer);
         }
         QCOMPARE(peers.size(), sockets);
     }
 
     void replies_keep_their_members() {
         Devsim sim;
-        QVERIFY2(sim.start(device_args({"ip=198.51.100.20,type=1200,version=V9.1,mac=02:11:22:33:"
-                                        "44:55,mask=255.255.255.0,gateway=198.51.100.1"})),
-                 qPrintable(sim.error()));
+        QVERIFY2(start_devices(sim, {"ip=198.51.100.20,type=1200,version=V9.1,mac=02:11:22:33:"
+                                     "44:55,mask=255.255.255.0,gateway=198.51.100.1"}),
+                 qPrintable(sim.errorString()));
         const SweepOutcome s = sweep();
         const QJsonArray parameters = parameters_of(s.text);
         QCOMPARE(parameters.size(), 1);
@@ -319,25 +239,24 @@ private slots:
 
     void probe_bytes_as_the_device_saw_them() {
         Devsim sim;
-        QVERIFY2(sim.start(device_args({"ip=198.51.100.10"})), qPrintable(sim.error()));
+        QVERIFY2(start_devices(sim, {"ip=198.51.100.10"}), qPrintable(sim.errorString()));
         sweep();
-        const QList<QJsonObject> in = sim.records(QStringLiteral("udp-in"));
+        const QList<DevsimRecord> in = sim.records(QStringLiteral("udp-in"));
         QVERIFY(!in.isEmpty());
-        for (const QJsonObject& r : in) {
-            const QByteArray data =
-                QByteArray::fromBase64(r.value(QStringLiteral("data")).toString().toLatin1());
+        for (const DevsimRecord& r : in) {
+            const QByteArray& data = r.data;
             QCOMPARE(data, QByteArray("{0x3c, 0x51, 0xe2, 0x07, 0x9a, 0x4d, 0xf6, 0x2b}"));
             QCOMPARE(data.size(), 48);
             QVERIFY(!data.contains('\0'));
-            QVERIFY(r.value(QStringLiteral("peer")).toString().startsWith("198.51.100.1:"));
-            QVERIFY(r.value(QStringLiteral("local")).toString().endsWith(":61111"));
+            QVERIFY2(r.peer.startsWith("198.51.100.1:"), qPrintable(r.peer));
+            QVERIFY2(r.local.endsWith(":61111"), qPrintable(r.local));
         }
     }
 
     void state_empty_after_every_sweep() {
         Devsim sim;
-        QVERIFY2(sim.start(device_args({"ip=198.51.100.10", "ip=198.51.100.11,udp=twice"})),
-                 qPrintable(sim.error()));
+        QVERIFY2(start_devices(sim, {"ip=198.51.100.10", "ip=198.51.100.11,udp=twice"}),
+                 qPrintable(sim.errorString()));
         for (int round = 0; round < 2; ++round) {
             const SweepOutcome s = sweep();
             QCOMPARE(addresses_of(parameters_of(s.text)),
@@ -351,9 +270,9 @@ private slots:
         // 300 full-size replies at once: the queue must hold the burst, and the socket stops
         // reading after its 255th datagram.
         Devsim sim;
-        QVERIFY2(sim.start({QStringLiteral("--fleet"), QStringLiteral("300"),
-                            QStringLiteral("--defaults"), QStringLiteral("udp-size=1400")}),
-                 qPrintable(sim.error()));
+        sim.args({QStringLiteral("--fleet"), QStringLiteral("300"), QStringLiteral("--defaults"),
+                  QStringLiteral("udp-size=1400")});
+        QVERIFY2(sim.start(Devsim::Where::DeviceHost), qPrintable(sim.errorString()));
         const SweepOutcome s = sweep();
         QCOMPARE(s.status, 0);
         const QStringList found = addresses_of(parameters_of(s.text));
@@ -380,9 +299,8 @@ private slots:
         QFETCH(int, status);
         QFETCH(int, entries);
         Devsim sim;
-        QVERIFY2(
-            sim.start(device_args({"ip=198.51.100.10", "ip=198.51.100.11", "ip=198.51.100.12"})),
-            qPrintable(sim.error()));
+        QVERIFY2(start_devices(sim, {"ip=198.51.100.10", "ip=198.51.100.11", "ip=198.51.100.12"}),
+                 qPrintable(sim.errorString()));
         const SweepOutcome s = sweep(std::size_t(capacity));
         QCOMPARE(s.status, status);
         if (capacity == 0) {
@@ -410,9 +328,8 @@ private slots:
 
     void full_buffer_drops_only_the_last_reply() {
         Devsim sim;
-        QVERIFY2(
-            sim.start(device_args({"ip=198.51.100.10", "ip=198.51.100.11", "ip=198.51.100.12"})),
-            qPrintable(sim.error()));
+        QVERIFY2(start_devices(sim, {"ip=198.51.100.10", "ip=198.51.100.11", "ip=198.51.100.12"}),
+                 qPrintable(sim.errorString()));
         const SweepOutcome full = sweep();
         QCOMPARE(parameters_of(full.text).size(), 3);
         // One byte short of the whole text and its NUL: the third reply is left out.
