@@ -451,20 +451,12 @@ struct EscapeTable {
     constexpr EscapeTable() : cls(), short_form() {
         for (int c = 0; c < 0x20; ++c)
             cls[c] = 2;
-        cls['"'] = 1;
-        short_form['"'] = '"';
-        cls['\\'] = 1;
-        short_form['\\'] = '\\';
-        cls['\b'] = 1;
-        short_form['\b'] = 'b';
-        cls['\t'] = 1;
-        short_form['\t'] = 't';
-        cls['\n'] = 1;
-        short_form['\n'] = 'n';
-        cls['\f'] = 1;
-        short_form['\f'] = 'f';
-        cls['\r'] = 1;
-        short_form['\r'] = 'r';
+        const char pairs[][2] = {{'"', '"'},  {'\\', '\\'}, {'\b', 'b'}, {'\t', 't'},
+                                 {'\n', 'n'}, {'\f', 'f'},  {'\r', 'r'}};
+        for (const auto& p : pairs) {
+            cls[static_cast<unsigned char>(p[0])] = 1;
+            short_form[static_cast<unsigned char>(p[0])] = p[1];
+        }
     }
 };
 constexpr EscapeTable kEscape;
