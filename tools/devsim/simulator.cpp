@@ -154,7 +154,7 @@ void HttpConnection::processRequests() {
                                           {QStringLiteral("Message"),
                                            QString::fromLatin1(reader_.errorText())}})
                     .toJson(QJsonDocument::Compact);
-            answer(reader_.errorStatus(), body, false, false);
+            answer(0, reader_.errorStatus(), body, HttpMode::Normal, false);
             return;
         }
 
@@ -197,7 +197,7 @@ void HttpConnection::processRequests() {
                                               {QStringLiteral("Message"),
                                                QStringLiteral("request refused by device")}})
                         .toJson(QJsonDocument::Compact);
-                answer(spec.httpStatus, body, false, r.keepAlive);
+                answer(code, spec.httpStatus, body, mode, r.keepAlive);
                 break;
             }
             default: {
@@ -208,14 +208,16 @@ void HttpConnection::processRequests() {
                 if (mode == HttpMode::Size)
                     body = DeviceModel::paddedBody(code, spec.httpSize);
                 restartAfter_ = a.restart;
-                answer(a.status, body, mode == HttpMode::Slow, r.keepAlive && !a.restart);
+                answer(code, a.status, body, mode, r.keepAlive && !a.restart);
                 break;
             }
         }
     }
 }
 
-void HttpConnection::answer(int status, const QByteArray& body, bool slow, bool keepAlive) {
+void HttpConnection::answer(int code, int status, const QByteArray& body, HttpMode mode,
+                            bool keepAlive) {
+    const bool slow = mode == HttpMode::Slow;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) +
                       "\r\nServer: corvane-devsim\r\nContent-Type: application/json\r\n"
                       "Content-Length: " +
@@ -224,10 +226,11 @@ void HttpConnection::answer(int status, const QByteArray& body, bool slow, bool 
     device_->simulator()->log().write(QJsonObject{
         {QStringLiteral("kind"), QStringLiteral("http-out")},
         {QStringLiteral("device"), device_->address()},
+        {QStringLiteral("code"), code},
         {QStringLiteral("status"), status},
         {QStringLiteral("size"), body.size()},
         {QStringLiteral("data"), QString::fromLatin1(body.toBase64())},
-        {QStringLiteral("fault"), slow ? QStringLiteral("slow") : QString()},
+        {QStringLiteral("fault"), mode == HttpMode::Normal ? QString() : httpModeName(mode)},
     });
     closeAfter_ = !keepAlive;
     outgoing_ = head + body;

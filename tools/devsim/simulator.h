@@ -40,7 +40,7 @@ private:
     void onReadyRead();
     void onDisconnected();
     void processRequests();
-    void answer(int status, const QByteArray& body, bool slow, bool keepAlive);
+    void answer(int code, int status, const QByteArray& body, HttpMode mode, bool keepAlive);
     void sendPiece();
     void afterAnswer();
 

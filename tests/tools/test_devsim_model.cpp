@@ -1,0 +1,408 @@
+// The simulated device's inner behaviour: its discovery reply under each UDP fault, the
+// commands and the state they share, and the HTTP request reader.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include "device_model.h"
+#include "http_request.h"
+
+using namespace devsim;
+
+namespace {
+
+DeviceSpec spec(const QString& text) {
+    DeviceSpec s;
+    if (!applyDeviceText(s, text, nullptr))
+        qFatal("bad spec %s", qPrintable(text));
+    completeDevice(s, 0);
+    return s;
+}
+
+QJsonObject json(const QByteArray& bytes) {
+    return QJsonDocument::fromJson(bytes).object();
+}
+
+QJsonObject params(const CommandAnswer& a) {
+    return json(a.body).value("Parameters").toObject();
+}
+
+CommandAnswer run(DeviceModel& m, const QJsonObject& command) {
+    return m.handle(QJsonDocument(command).toJson(QJsonDocument::Indented));
+}
+
+}  // namespace
+
+class TestDevsimModel : public QObject {
+    Q_OBJECT
+private slots:
+    void probeIsTheFixedText() {
+        QCOMPARE(probeText().size(), 48);
+        QVERIFY(!probeText().contains('\0'));
+    }
+
+    void discoveryReply_data() {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<bool>("isJson");
+        QTest::addColumn<bool>("hasNetConfig");
+        QTest::addColumn<int>("size");  // exact size, or 0: anything up to 1400, -1: nothing
+        QTest::newRow("normal") << "" << true << true << 0;
+        QTest::newRow("twice (one reply here)") << "udp=twice" << true << true << 0;
+        QTest::newRow("silent") << "udp=silent" << false << false << -1;
+        QTest::newRow("garbage") << "udp=garbage" << false << false << 0;
+        QTest::newRow("no NetConfig") << "udp=no-netconfig" << true << false << 0;
+        QTest::newRow("oversize") << "udp=oversize" << true << true << 1500;
+        QTest::newRow("oversize to 4000") << "udp=oversize,udp-size=4000" << true << true << 4000;
+        QTest::newRow("exactly 1400") << "udp-size=1400" << true << true << 1400;
+        QTest::newRow("exactly 1401") << "udp-size=1401" << true << true << 1401;
+    }
+    void discoveryReply() {
+        QFETCH(QString, faults);
+        QFETCH(bool, isJson);
+        QFETCH(bool, hasNetConfig);
+        QFETCH(int, size);
+        DeviceModel m(spec("ip=198.51.100.10,type=1200,version=V3.2.7,uptime=59," + faults));
+        const QByteArray reply = m.discoveryReply();
+        if (size < 0) {
+            QVERIFY(reply.isEmpty());
+            return;
+        }
+        if (size > 0)
+            QCOMPARE(reply.size(), size);
+        else
+            QVERIFY(reply.size() > 50 && reply.size() <= 1400);
+        QJsonParseError err;
+        const QJsonDocument doc = QJsonDocument::fromJson(reply, &err);
+        QCOMPARE(err.error == QJsonParseError::NoError && doc.isObject(), isJson);
+        if (!isJson)
+            return;
+        const QJsonObject o = doc.object();
+        QCOMPARE(o.contains("NetConfig"), hasNetConfig);
+        QCOMPARE(o.value("DeviceType").toInt(), 1200);
+        QCOMPARE(o.value("SoftVersion").toString(), QStringLiteral("V3.2.7"));
+        QCOMPARE(o.value("UpTime").toString(), QStringLiteral("0d 00:00:59"));
+        if (hasNetConfig) {
+            const QJsonObject nic = o.value("NetConfig").toArray().at(0).toObject();
+            QCOMPARE(nic.value("IpAddr").toString(), QStringLiteral("198.51.100.10"));
+            QCOMPARE(nic.value("SubNetMask").toString(), QStringLiteral("255.255.255.0"));
+            QCOMPARE(nic.value("GateWay").toString(), QStringLiteral("198.51.100.1"));
+            QCOMPARE(nic.value("Mac").toString(), QStringLiteral("02:43:56:33:64:0A"));
+        }
+    }
+
+    void uptimeText_data() {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << qint64(0) << "0d 00:00:00";
+        QTest::newRow("day and more") << qint64(90061) << "1d 01:01:01";
+        QTest::newRow("long") << qint64(400 * 86400 + 86399) << "400d 23:59:59";
+    }
+    void uptimeText() {
+        QFETCH(qint64, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(DeviceModel::formatUptime(seconds), text);
+        QVERIFY(text.size() < 20);  // fits the tool's 20-byte field
+    }
+
+    void videoStreamsWriteThenRead() {
+        DeviceModel m(spec("ip=198.51.100.10,type=1102"));
+        const CommandAnswer before =
+            run(m, {{"ProtocolCode", 1022}, {"Parameters", QJsonObject{{"ChnId", QJsonArray{1}}}}});
+        QCOMPARE(before.status, 200);
+        const QJsonArray list = json(before.body)
+                                    .value("Parameters")
+                                    .toArray()
+                                    .at(0)
+                                    .toObject()
+                                    .value("StreamList")
+                                    .toArray();
+        QCOMPARE(list.size(), 4);
+        for (const char* key :
+             {"EncodeMode", "PicQuality", "BitRate", "BitRateType", "FrameRate", "MaxFrameRate",
+              "ImageSize", "ImageSizeAdapt", "IFrameInterval", "Profile", "MaxBitRate"})
+            QVERIFY2(list.at(3).toObject().contains(key), key);
+        QVERIFY(before.body.size() < 3072);  // the tool reads it into 3072 bytes
+
+        const QJsonObject write{
+            {"ChnId", 1},          {"StreamId", 2},         {"EncodeMode", 2}, {"PicQuality", 4},
+            {"BitRate", 20408},    {"BitRateType", 0},      {"FrameRate", 50}, {"ImageSize", 9},
+            {"ImageSizeAdapt", 1}, {"IFrameInterval", 255}, {"Profile", 0}};
+        const CommandAnswer w = run(m, {{"ProtocolCode", 1024}, {"Parameters", QJsonArray{write}}});
+        QVERIFY(w.body.size() >= 31);
+        QCOMPARE(json(w.body).value("Result").toInt(), 0);
+        const StreamSettings& s = m.stream(2);
+        QCOMPARE(s.encodeMode, 2);
+        QCOMPARE(s.picQuality, 4);
+        QCOMPARE(s.bitRate, 20408);
+        QCOMPARE(s.frameRate, 50);
+        QCOMPARE(s.imageSize, 9);
+        QCOMPARE(s.iFrameInterval, 255);
+        QCOMPARE(s.profile, 0);
+        const QJsonObject after = json(run(m, {{"ProtocolCode", 1022}}).body)
+                                      .value("Parameters")
+                                      .toArray()
+                                      .at(0)
+                                      .toObject()
+                                      .value("StreamList")
+                                      .toArray()
+                                      .at(2)
+                                      .toObject();
+        QCOMPARE(after.value("BitRate").toInt(), 20408);
+        QCOMPARE(after.value("ImageSize").toInt(), 9);
+        // The other streams are untouched.
+        QCOMPARE(m.stream(0).bitRate, 8192);
+    }
+
+    void refusedStreamWritesChangeNothing_data() {
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("stream");
+        QTest::newRow("codec 3") << "EncodeMode" << 3 << 0;
+        QTest::newRow("rate not listed") << "BitRate" << 20480 << 0;
+        QTest::newRow("frame rate 0") << "FrameRate" << 0 << 0;
+        QTest::newRow("frame rate over max") << "FrameRate" << 61 << 0;
+        QTest::newRow("custom size on stream 1") << "ImageSize" << 25 << 1;
+        QTest::newRow("I-frame 256") << "IFrameInterval" << 256 << 0;
+        QTest::newRow("no selection") << "Profile" << -1 << 0;
+        QTest::newRow("stream 4") << "Profile" << 1 << 4;
+    }
+    void refusedStreamWritesChangeNothing() {
+        QFETCH(QString, member);
+        QFETCH(int, value);
+        QFETCH(int, stream);
+        DeviceModel m(spec("ip=198.51.100.10,type=1102"));
+        const QJsonObject write{
+            {"ChnId", 1}, {"StreamId", stream}, {"PicQuality", 5}, {member, value}};
+        const CommandAnswer a = run(m, {{"ProtocolCode", 1024}, {"Parameters", QJsonArray{write}}});
+        QCOMPARE(json(a.body).value("Result").toInt(), -1);
+        QVERIFY(!a.applied);
+        for (int k = 0; k < 4; ++k)
+            QVERIFY(m.stream(k).picQuality != 5);
+    }
+
+    void customResolution() {
+        DeviceModel m(spec("ip=198.51.100.10,type=1102"));
+        // The tool writes lower-case members and reads "Width"/"Height".
+        const CommandAnswer w =
+            run(m, {{"ProtocolCode", 3131},
+                    {"Parameters", QJsonObject{{"enable", 1}, {"width", 1366}, {"height", 768}}}});
+        QCOMPARE(json(w.body).value("Result").toInt(), 0);
+        const QJsonObject p = params(run(m, {{"ProtocolCode", 3129}}));
+        QCOMPARE(p.value("Width").toInt(), 1366);
+        QCOMPARE(p.value("Height").toInt(), 768);
+        const CommandAnswer bad = run(
+            m,
+            {{"ProtocolCode", 3131}, {"Parameters", QJsonObject{{"width", 0}, {"height", 768}}}});
+        QCOMPARE(json(bad.body).value("Result").toInt(), -1);
+        QCOMPARE(m.customWidth(), 1366);
+    }
+
+    void receiverAudio() {
+        DeviceModel m(spec("ip=198.51.100.11,type=307"));
+        QCOMPARE(
+            params(run(m, {{"ProtocolCode", 1034}, {"Parameters", QJsonObject{{"DisplayId", 1}}}}))
+                .value("AoDevId")
+                .toInt(),
+            2);
+        const CommandAnswer w =
+            run(m, {{"ProtocolCode", 1036},
+                    {"Parameters", QJsonObject{{"DisplayId", 2}, {"AoDevId", 1}}}});
+        QVERIFY(w.body.size() >= 31);
+        const QJsonObject p2 =
+            params(run(m, {{"ProtocolCode", 1034}, {"Parameters", QJsonObject{{"DisplayId", 2}}}}));
+        QCOMPARE(p2.value("DisplayId").toInt(), 2);
+        QCOMPARE(p2.value("AoDevId").toInt(), 1);
+        // Display 1 keeps its own setting.
+        QCOMPARE(m.audioOut(1), 2);
+        const CommandAnswer bad =
+            run(m, {{"ProtocolCode", 1036},
+                    {"Parameters", QJsonObject{{"DisplayId", 1}, {"AoDevId", 0}}}});
+        QCOMPARE(json(bad.body).value("Result").toInt(), -1);
+        QCOMPARE(m.audioOut(1), 2);
+    }
+
+    void transmitterAudio() {
+        DeviceModel m(spec("ip=198.51.100.10,type=1200"));
+        QCOMPARE(params(run(m, {{"ProtocolCode", 3052}})).value("AudioIn").toInt(), 0);
+        QVERIFY(run(m, {{"ProtocolCode", 3054}, {"Parameters", QJsonObject{{"AudioIn", 1}}}})
+                    .body.size() >= 31);
+        QCOMPARE(params(run(m, {{"ProtocolCode", 3052}})).value("AudioIn").toInt(), 1);
+        // -1 is what the tool sends with no selection: refused.
+        run(m, {{"ProtocolCode", 3054}, {"Parameters", QJsonObject{{"AudioIn", -1}}}});
+        QCOMPARE(m.audioIn(), 1);
+    }
+
+    void networkSettingsTakeEffectAtRestart() {
+        DeviceModel m(spec("ip=198.51.100.12,type=1102,uptime=500"));
+        const QJsonObject p{{"LanNo", 0},
+                            {"IP", "198.51.100.99"},
+                            {"SubNetMask", "255.255.0.0"},
+                            {"GateWay", "198.51.100.254"},
+                            {"MacAddr", "02:aa:bb:cc:dd:ee"}};
+        const CommandAnswer a = run(m, {{"ProtocolCode", 1008}, {"Parameters", QJsonArray{p}}});
+        QVERIFY(a.body.size() >= 30);
+        QVERIFY(!a.restart);
+        // Still the old settings until the restart.
+        QCOMPARE(json(m.discoveryReply())
+                     .value("NetConfig")
+                     .toArray()
+                     .at(0)
+                     .toObject()
+                     .value("IpAddr")
+                     .toString(),
+                 QStringLiteral("198.51.100.12"));
+        const CommandAnswer r = run(m, {{"ProtocolCode", 1002}});
+        QVERIFY(r.restart);
+        QVERIFY(r.body.size() >= 30);
+        m.restart();
+        const QJsonObject reply = json(m.discoveryReply());
+        const QJsonObject nic = reply.value("NetConfig").toArray().at(0).toObject();
+        QCOMPARE(nic.value("IpAddr").toString(), QStringLiteral("198.51.100.99"));
+        QCOMPARE(nic.value("SubNetMask").toString(), QStringLiteral("255.255.0.0"));
+        QCOMPARE(nic.value("GateWay").toString(), QStringLiteral("198.51.100.254"));
+        QCOMPARE(nic.value("Mac").toString(), QStringLiteral("02:AA:BB:CC:DD:EE"));
+        QCOMPARE(reply.value("UpTime").toString(), QStringLiteral("0d 00:00:00"));
+        QVERIFY(!m.pendingNet());
+    }
+
+    void badNetworkSettingsAreRefused_data() {
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("ip") << "IP"
+                            << "198.51.100";
+        QTest::newRow("mask") << "SubNetMask"
+                              << "";
+        QTest::newRow("gateway") << "GateWay"
+                                 << "gw";
+        QTest::newRow("mac") << "MacAddr"
+                             << "02:aa:bb:cc:dd";
+    }
+    void badNetworkSettingsAreRefused() {
+        QFETCH(QString, member);
+        QFETCH(QString, value);
+        DeviceModel m(spec("ip=198.51.100.12"));
+        QJsonObject p{{"LanNo", 0},
+                      {"IP", "198.51.100.99"},
+                      {"SubNetMask", "255.255.255.0"},
+                      {"GateWay", "198.51.100.1"},
+                      {"MacAddr", "02:aa:bb:cc:dd:ee"}};
+        p.insert(member, value);
+        const CommandAnswer a = run(m, {{"ProtocolCode", 1008}, {"Parameters", QJsonArray{p}}});
+        QCOMPARE(json(a.body).value("Result").toInt(), -1);
+        QVERIFY(!m.pendingNet());
+    }
+
+    void commandsByKind_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("known");
+        QTest::newRow("TX video") << 1102 << 1022 << true;
+        QTest::newRow("TX audio out") << 1102 << 1034 << false;
+        QTest::newRow("RX video") << 307 << 1022 << false;
+        QTest::newRow("RX audio out") << 307 << 1034 << true;
+        QTest::newRow("KVM audio out") << 2000 << 1034 << true;
+        QTest::newRow("KVM custom res") << 2000 << 3129 << false;
+        QTest::newRow("RX restart") << 307 << 1002 << true;
+        QTest::newRow("other kind video") << 4242 << 1022 << true;
+        QTest::newRow("unknown code") << 1102 << 1000 << false;
+    }
+    void commandsByKind() {
+        QFETCH(int, type);
+        QFETCH(int, code);
+        QFETCH(bool, known);
+        DeviceModel m(spec(QStringLiteral("ip=198.51.100.10,type=%1").arg(type)));
+        const CommandAnswer a = run(m, {{"ProtocolCode", code}});
+        QCOMPARE(json(a.body).value("Result").toInt() != -2, known);
+        QCOMPARE(json(a.body).value("ProtocolCode").toInt(), code);
+    }
+
+    void unreadableBodies_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not json") << QByteArray("ProtocolCode=1022");
+        QTest::newRow("array") << QByteArray("[1022]");
+        QTest::newRow("no code") << QByteArray(R"({"Parameters":{}})");
+        QTest::newRow("code as text") << QByteArray(R"({"ProtocolCode":"1022"})");
+        QTest::newRow("code with fraction") << QByteArray(R"({"ProtocolCode":1022.5})");
+    }
+    void unreadableBodies() {
+        QFETCH(QByteArray, body);
+        DeviceModel m(spec("ip=198.51.100.10"));
+        const CommandAnswer a = m.handle(body);
+        QCOMPARE(a.status, 400);
+        QCOMPARE(json(a.body).value("Result").toInt(), -1);
+    }
+
+    void paddedBodies_data() {
+        QTest::addColumn<int>("size");
+        for (int n : {0, 1, 2, 29, 30, 31, 40, 500})
+            QTest::newRow(qPrintable(QString::number(n))) << n;
+    }
+    void paddedBodies() {
+        QFETCH(int, size);
+        const QByteArray body = DeviceModel::paddedBody(1008, size);
+        QCOMPARE(body.size(), size);
+        if (size >= 2)
+            QVERIFY(body.startsWith('{') && body.endsWith('}'));
+        if (size >= 30)
+            QVERIFY(QJsonDocument::fromJson(body).isObject());
+    }
+
+    void requestReaderSplitsAndJoins() {
+        HttpRequestReader reader;
+        const QByteArray one =
+            "POST / HTTP/1.1\r\nHost: 198.51.100.10\r\nContent-Length: 5\r\n\r\nhello";
+        const QByteArray two = "POST /x HTTP/1.1\r\ncontent-length: 0\r\nConnection: close\r\n\r\n";
+        HttpRequest r;
+        // Byte by byte: nothing until the last body byte.
+        for (int i = 0; i < one.size() - 1; ++i) {
+            reader.feed(one.mid(i, 1));
+            QCOMPARE(reader.next(&r), HttpRequestReader::State::NeedMore);
+        }
+        reader.feed(one.right(1) + two);
+        QCOMPARE(reader.next(&r), HttpRequestReader::State::Ready);
+        QCOMPARE(r.method, QByteArray("POST"));
+        QCOMPARE(r.body, QByteArray("hello"));
+        QCOMPARE(r.raw, one);
+        QCOMPARE(r.headers.value("host"), QByteArray("198.51.100.10"));
+        QVERIFY(r.keepAlive);
+        QCOMPARE(reader.next(&r), HttpRequestReader::State::Ready);
+        QCOMPARE(r.path, QByteArray("/x"));
+        QVERIFY(r.body.isEmpty());
+        QVERIFY(!r.keepAlive);
+        QCOMPARE(reader.next(&r), HttpRequestReader::State::NeedMore);
+        QVERIFY(reader.pending().isEmpty());
+    }
+
+    void requestReaderErrors_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        QTest::newRow("request line") << QByteArray("HELLO\r\n\r\n") << 400;
+        QTest::newRow("not http") << QByteArray("POST / SPDY/3\r\n\r\n") << 400;
+        QTest::newRow("header") << QByteArray("POST / HTTP/1.1\r\nbroken\r\n\r\n") << 400;
+        QTest::newRow("length") << QByteArray("POST / HTTP/1.1\r\nContent-Length: -4\r\n\r\n")
+                                << 400;
+        QTest::newRow("length text")
+            << QByteArray("POST / HTTP/1.1\r\nContent-Length: ten\r\n\r\n") << 400;
+        QTest::newRow("chunked") << QByteArray(
+                                        "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")
+                                 << 501;
+        QTest::newRow("huge body")
+            << QByteArray("POST / HTTP/1.1\r\nContent-Length: 999999999\r\n\r\n") << 413;
+        QTest::newRow("endless head")
+            << QByteArray("POST / HTTP/1.1\r\nX: " + QByteArray(70000, 'a')) << 431;
+    }
+    void requestReaderErrors() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, status);
+        HttpRequestReader reader;
+        reader.feed(bytes);
+        HttpRequest r;
+        QCOMPARE(reader.next(&r), HttpRequestReader::State::Error);
+        QCOMPARE(reader.errorStatus(), status);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevsimModel)
+#include "test_devsim_model.moc"
