@@ -176,18 +176,23 @@ bool Devsim::start(Where where, int timeoutMs) {
     return true;
 }
 
-void Devsim::stop() {
+int Devsim::stop() {
     if (!process_)
-        return;
+        return -1;
+    int status = -1;
     if (process_->state() != QProcess::NotRunning) {
         process_->terminate();
-        if (!process_->waitForFinished(5000)) {
+        if (process_->waitForFinished(5000)) {
+            if (process_->exitStatus() == QProcess::NormalExit)
+                status = process_->exitCode();
+        } else {
             process_->kill();
             process_->waitForFinished(2000);
         }
     }
     stderr_ += process_->readAllStandardError();
     process_.reset();
+    return status;
 }
 
 bool Devsim::isRunning() const {

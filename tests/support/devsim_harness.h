@@ -92,8 +92,9 @@ public:
     // Starts the simulator and waits until every socket is bound. On failure,
     // errorString() holds the simulator's own message.
     bool start(Where where = Where::Auto, int timeoutMs = 15000);
-    // SIGTERM, then waits (kills after 5 s).
-    void stop();
+    // SIGTERM, then waits (kills after 5 s). Returns the exit status: 0 for a clean exit,
+    // -1 when it had to be killed or was not running.
+    int stop();
     bool isRunning() const;
     qint64 pid() const;
     QString errorString() const { return error_; }
