@@ -5,7 +5,7 @@
 #include <string>
 
 #include "discovery_transport.h"
-#include "json_document.h"
+#include "json/json_document.h"
 
 void copy_field(char* field, std::size_t capacity, std::string_view text) {
     if (capacity == 0) {
