@@ -1,0 +1,183 @@
+#include <QtTest>
+
+#include <cstring>
+#include <string>
+
+#include "discovery/device_list.h"
+
+namespace {
+
+// One reply as a device sends it, with the given members spliced in.
+std::string reply(const std::string& ip, const std::string& type, const std::string& version,
+                  const std::string& extra = std::string()) {
+    return R"({"NetConfig":[{"IpAddr":")" + ip +
+           R"(","SubNetMask":"255.255.255.0","GateWay":"198.51.100.254","Mac":"02:00:00:00:00:0a"}],"DeviceType":)" +
+           type + R"(,"SoftVersion":")" + version + R"(","UpTime":"0d 01:02:03")" + extra + "}";
+}
+
+std::string collected(const std::string& replies) {
+    return R"({"ProtocolCode":999,"Parameters":[)" + replies + "]}";
+}
+
+// The list is process-wide; each case starts from one known record.
+void seed_one() {
+    int flag = 0;
+    device_list().refill_from_text(collected(reply("198.51.100.99", "307", "seed")).c_str(), flag);
+    QCOMPARE(device_list().snapshot().size(), std::size_t(1));
+}
+
+}  // namespace
+
+class TestDeviceList : public QObject {
+    Q_OBJECT
+
+private slots:
+    void nothing_found_keeps_the_list_data();
+    void nothing_found_keeps_the_list();
+    void records_follow_the_order_of_acceptance();
+    void members_are_read_as_text();
+    void device_type_data();
+    void device_type();
+    void missing_members_leave_empty_fields();
+    void copy_field_cuts_on_character_bounds_data();
+    void copy_field_cuts_on_character_bounds();
+    void long_texts_are_cut_in_records();
+};
+
+void TestDeviceList::nothing_found_keeps_the_list_data() {
+    QTest::addColumn<QByteArray>("text");
+    // The empty sweep result is 36 characters; an empty object reply stays under 50.
+    QTest::newRow("no reply") << QByteArray(R"({"ProtocolCode":999,"Parameters":[]})");
+    QTest::newRow("empty reply") << QByteArray(R"({"ProtocolCode":999,"Parameters":[{}]})");
+    QTest::newRow("empty text") << QByteArray("");
+}
+
+void TestDeviceList::nothing_found_keeps_the_list() {
+    QFETCH(QByteArray, text);
+    seed_one();
+    int flag = 0;
+    device_list().refill_from_text(text.constData(), flag);
+    QCOMPARE(flag, 1);
+    const auto records = device_list().snapshot();
+    QCOMPARE(records.size(), std::size_t(1));
+    QCOMPARE(QByteArray(records[0].ip), QByteArray("198.51.100.99"));
+}
+
+void TestDeviceList::records_follow_the_order_of_acceptance() {
+    seed_one();
+    int flag = 0;
+    const std::string text =
+        collected(reply("198.51.100.20", "1102", "v2") + "," + reply("198.51.100.3", "307", "v1"));
+    device_list().refill_from_text(text.c_str(), flag);
+    QCOMPARE(flag, 0);
+    const auto records = device_list().snapshot();
+    QCOMPARE(records.size(), std::size_t(2));
+    QCOMPARE(QByteArray(records[0].ip), QByteArray("198.51.100.20"));
+    QCOMPARE(records[0].type, 1102u);
+    QCOMPARE(QByteArray(records[1].ip), QByteArray("198.51.100.3"));
+    QCOMPARE(records[1].type, 307u);
+}
+
+void TestDeviceList::members_are_read_as_text() {
+    int flag = 0;
+    // Members are matched without regard to case, and numbers are taken as their text.
+    const std::string text = collected(
+        R"({"netconfig":[{"ipaddr":"198.51.100.7","SubNetMask":"255.255.0.0","GateWay":"198.51.100.1","Mac":"02:11:22:33:44:55"}],"DeviceType":2000,"SoftVersion":12,"UpTime":"5h"})");
+    device_list().refill_from_text(text.c_str(), flag);
+    QCOMPARE(flag, 0);
+    const auto records = device_list().snapshot();
+    QCOMPARE(records.size(), std::size_t(1));
+    const Device_Info& d = records[0];
+    QCOMPARE(QByteArray(d.ip), QByteArray("198.51.100.7"));
+    QCOMPARE(d.type, 2000u);
+    QCOMPARE(QByteArray(d.version), QByteArray("12"));
+    QCOMPARE(QByteArray(d.mask), QByteArray("255.255.0.0"));
+    QCOMPARE(QByteArray(d.gateway), QByteArray("198.51.100.1"));
+    QCOMPARE(QByteArray(d.mac), QByteArray("02:11:22:33:44:55"));
+    QCOMPARE(QByteArray(d.uptime), QByteArray("5h"));
+}
+
+void TestDeviceList::device_type_data() {
+    QTest::addColumn<QByteArray>("member");
+    QTest::addColumn<uint>("type");
+    QTest::newRow("integer") << QByteArray("1200") << 1200u;
+    QTest::newRow("fraction cut") << QByteArray("1102.9") << 1102u;
+    QTest::newRow("any code") << QByteArray("4242") << 4242u;
+    QTest::newRow("string is no number") << QByteArray("\"1102\"") << 0u;
+    QTest::newRow("null") << QByteArray("null") << 0u;
+    QTest::newRow("low 32 bits") << QByteArray("4294968398") << 1102u;
+}
+
+void TestDeviceList::device_type() {
+    QFETCH(QByteArray, member);
+    QFETCH(uint, type);
+    int flag = 0;
+    device_list().refill_from_text(
+        collected(reply("198.51.100.5", member.toStdString(), "v")).c_str(), flag);
+    QCOMPARE(flag, 0);
+    const auto records = device_list().snapshot();
+    QCOMPARE(records.size(), std::size_t(1));
+    QCOMPARE(records[0].type, type);
+}
+
+void TestDeviceList::missing_members_leave_empty_fields() {
+    int flag = 0;
+    const std::string text =
+        collected(R"({"SoftVersion":"only a version","UpTime":"1d"},{"DeviceType":307})");
+    device_list().refill_from_text(text.c_str(), flag);
+    QCOMPARE(flag, 0);
+    const auto records = device_list().snapshot();
+    QCOMPARE(records.size(), std::size_t(2));
+    QCOMPARE(QByteArray(records[0].ip), QByteArray(""));
+    QCOMPARE(QByteArray(records[0].mask), QByteArray(""));
+    QCOMPARE(QByteArray(records[0].gateway), QByteArray(""));
+    QCOMPARE(QByteArray(records[0].mac), QByteArray(""));
+    QCOMPARE(records[0].type, 0u);
+    QCOMPARE(QByteArray(records[0].version), QByteArray("only a version"));
+    QCOMPARE(records[1].type, 307u);
+    QCOMPARE(QByteArray(records[1].version), QByteArray(""));
+    QCOMPARE(QByteArray(records[1].uptime), QByteArray(""));
+}
+
+void TestDeviceList::copy_field_cuts_on_character_bounds_data() {
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("fits") << 8 << QByteArray("abc") << QByteArray("abc");
+    QTest::newRow("exactly full") << 4 << QByteArray("abc") << QByteArray("abc");
+    QTest::newRow("one too long") << 4 << QByteArray("abcd") << QByteArray("abc");
+    // "版本" is two 3-byte characters: room for 4 bytes keeps only the first one.
+    QTest::newRow("three-byte char split") << 5 << QByteArray("版本") << QByteArray("版");
+    QTest::newRow("three-byte char whole") << 7 << QByteArray("版本") << QByteArray("版本");
+    QTest::newRow("two-byte char split") << 3 << QByteArray("aé") << QByteArray("a");
+    QTest::newRow("four-byte char split") << 4 << QByteArray("\xF0\x9F\x98\x80") << QByteArray("");
+    QTest::newRow("empty") << 1 << QByteArray("abc") << QByteArray("");
+}
+
+void TestDeviceList::copy_field_cuts_on_character_bounds() {
+    QFETCH(int, capacity);
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, expected);
+    char field[32];
+    std::memset(field, 'X', sizeof field);
+    copy_field(field, std::size_t(capacity), std::string_view(text.constData(), text.size()));
+    QCOMPARE(QByteArray(field), expected);
+    // Nothing past the field was written.
+    QCOMPARE(field[capacity], 'X');
+}
+
+void TestDeviceList::long_texts_are_cut_in_records() {
+    int flag = 0;
+    const std::string version(40, 'v');
+    const std::string text = collected(
+        reply("198.51.100.250.1", "1102", version, R"(,"UpTime":"ignored, first match wins")"));
+    device_list().refill_from_text(text.c_str(), flag);
+    const auto records = device_list().snapshot();
+    QCOMPARE(records.size(), std::size_t(1));
+    QCOMPARE(QByteArray(records[0].ip), QByteArray("198.51.100.250."));
+    QCOMPARE(std::strlen(records[0].version), std::size_t(23));
+    QCOMPARE(QByteArray(records[0].uptime), QByteArray("0d 01:02:03"));
+}
+
+QTEST_APPLESS_MAIN(TestDeviceList)
+#include "test_device_list.moc"
