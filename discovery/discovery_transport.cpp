@@ -106,6 +106,10 @@ int search_device(char* result, std::size_t capacity) {
 
     // No receive thread exists before the first start and after the last join, so the shared
     // state is touched here without its locks.
+    // The previous sweep left both empty; clearing again costs nothing and keeps a stray
+    // member from making the puts below fail.
+    search_result.Reset();
+    seen_addresses.clear();
     search_result.PutInt32("ProtocolCode", 999);
     search_result.PutEmptyArray("Parameters");
     result_length = search_result.CompactText().size();

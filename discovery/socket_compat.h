@@ -9,6 +9,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#ifndef _WINSOCK_DEPRECATED_NO_WARNINGS
+#define _WINSOCK_DEPRECATED_NO_WARNINGS  // inet_addr
+#endif
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
