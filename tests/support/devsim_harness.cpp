@@ -76,9 +76,12 @@ int TestNetwork::runInDeviceHost(const QStringList& command, int timeoutMs, QByt
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-bool TestNetwork::addToolAddress(const QString& cidr) {
-    return runIp({QStringLiteral("addr"), QStringLiteral("add"), cidr, QStringLiteral("brd"),
-                  QStringLiteral("+"), QStringLiteral("dev"), toolInterface()}) == 0;
+bool TestNetwork::addToolAddress(const QString& cidr, bool broadcast) {
+    QStringList arguments{QStringLiteral("addr"), QStringLiteral("add"), cidr};
+    if (broadcast)
+        arguments << QStringLiteral("brd") << QStringLiteral("+");
+    arguments << QStringLiteral("dev") << toolInterface();
+    return runIp(arguments) == 0;
 }
 
 bool TestNetwork::removeToolAddress(const QString& cidr) {

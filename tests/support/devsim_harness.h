@@ -51,8 +51,9 @@ struct TestNetwork {
                                QByteArray* output = nullptr);
 
     // Adds or removes an address on the tool host's interface (the test runs as root in
-    // its own namespace), e.g. the second address 203.0.113.1/24 with its broadcast.
-    static bool addToolAddress(const QString& cidr);
+    // its own namespace), e.g. the second address 203.0.113.1/24 with its broadcast
+    // address, or with broadcast false an entry without one ("198.51.100.5/32").
+    static bool addToolAddress(const QString& cidr, bool broadcast = true);
     static bool removeToolAddress(const QString& cidr);
 };
 
