@@ -173,7 +173,7 @@ CJsonObject::~CJsonObject() {
 
 bool CJsonObject::FromText(const std::string& text) {
     Reset();
-    JsonReadResult r = JsonRead(text.c_str());
+    JsonReadResult r = JsonRead(text.c_str(), text.size());
     if (!r.root) {
         std::string message = kReadError;
         message += text.c_str() + r.error_offset;
@@ -401,7 +401,7 @@ JsonNode* CJsonObject::MakeNode(const ValueSource& source) {
         return source.typed();
     // Copy by text: write the source compactly and read it back.
     std::string text = source.document->CompactText();
-    JsonReadResult r = JsonRead(text.c_str());
+    JsonReadResult r = JsonRead(text.c_str(), text.size());
     if (!r.root) {
         std::string message = kReadError;
         message += text.c_str() + r.error_offset;

@@ -1,5 +1,6 @@
 #include "json/json_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -10,15 +11,120 @@
 
 namespace {
 
+// Memory layout. Every node is preceded by a tag word: the chunk it was carved from (or 0 when
+// it has a block of its own) and two flags saying whether its key and text live in the same
+// block right after the node. The reader carves nodes from chunks, so reading a document
+// costs a handful of allocations instead of one per node and string; a chunk is released
+// when the last node in it is freed, which keeps freeing a single member possible.
+constexpr uintptr_t kKeyInline = 1;
+constexpr uintptr_t kTextInline = 2;
+constexpr uintptr_t kFlagMask = 15;
+constexpr std::size_t kTagSize = sizeof(uintptr_t);
+static_assert(sizeof(JsonNode) % alignof(JsonNode) == 0, "node size");
+static_assert(alignof(JsonNode) <= kTagSize, "tag keeps the node aligned");
+
+struct alignas(16) Chunk {
+    std::size_t live;  // nodes carved from it that are not freed, plus one while reading
+    std::size_t size;  // bytes including this header
+    Chunk* next;       // while kept in the thread's spare list
+};
+
+// Full-size chunks that were released are kept per thread for the next read (up to a bound),
+// so that reading large documents again and again does not hand memory back to the system
+// and fault it in anew each time.
+constexpr std::size_t kChunkSize = std::size_t{1} << 16;
+constexpr std::size_t kSpareLimit = 256;  // chunks, 16 MiB
+thread_local Chunk* t_spare = nullptr;
+thread_local std::size_t t_spare_count = 0;
+thread_local bool t_spare_closed = false;  // the thread is ending: free directly
+
+struct SpareDrain {
+    ~SpareDrain() {
+        t_spare_closed = true;
+        while (Chunk* c = t_spare) {
+            t_spare = c->next;
+            std::free(c);
+        }
+        t_spare_count = 0;
+    }
+};
+thread_local SpareDrain t_spare_drain;
+
+// False once the thread is ending; otherwise makes sure its spares are drained at its end.
+bool SpareListOpen() {
+    if (t_spare_closed)
+        return false;
+    (void)&t_spare_drain;
+    return true;
+}
+
+Chunk* AcquireChunk(std::size_t size) {
+    if (size == kChunkSize && t_spare) {
+        Chunk* c = t_spare;
+        t_spare = c->next;
+        --t_spare_count;
+        return c;
+    }
+    Chunk* c = static_cast<Chunk*>(std::malloc(size));
+    if (c)
+        c->size = size;
+    return c;
+}
+
+void DisposeChunk(Chunk* c) {
+    if (c->size == kChunkSize && t_spare_count < kSpareLimit && SpareListOpen()) {
+        c->next = t_spare;
+        t_spare = c;
+        ++t_spare_count;
+        return;
+    }
+    std::free(c);
+}
+
+inline uintptr_t& Tag(JsonNode* n) {
+    return *reinterpret_cast<uintptr_t*>(reinterpret_cast<char*>(n) - kTagSize);
+}
+
+inline JsonNode* PlaceNode(char* mem, uintptr_t tag, int32_t kind) {
+    new (mem) uintptr_t(tag);
+    JsonNode* n = new (mem + kTagSize) JsonNode();
+    n->kind = kind;
+    n->sign = 1;
+    return n;
+}
+
+void ReleaseNode(JsonNode* n) {
+    uintptr_t tag = Tag(n);
+    if (!(tag & kKeyInline))
+        std::free(n->key);
+    if (!(tag & kTextInline))
+        std::free(n->text);
+    Chunk* chunk = reinterpret_cast<Chunk*>(tag & ~kFlagMask);
+    if (!chunk) {
+        std::free(reinterpret_cast<char*>(n) - kTagSize);
+    } else if (--chunk->live == 0) {
+        DisposeChunk(chunk);
+    }
+}
+
 inline bool IsDigit(char c) {
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
-// Bytes 0x01 to 0x20; the terminating NUL is never whitespace.
-inline const char* SkipWhitespace(const char* p) {
-    while (static_cast<unsigned char>(*p) - 1u < 0x20u)
-        ++p;
-    return p;
+inline uint64_t Load8(const char* p) {
+    uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+inline uint64_t ZeroBytes(uint64_t x) {
+    return (x - kOnes) & ~x & kHighs;
+}
+// Non-zero when any of the eight bytes is a quotation mark, a backslash or NUL.
+inline uint64_t StringStops(uint64_t x) {
+    return ZeroBytes(x) | ZeroBytes(x ^ (kOnes * '"')) | ZeroBytes(x ^ (kOnes * '\\'));
 }
 
 inline int HexValue(char c) {
@@ -71,16 +177,99 @@ char* CopyBytes(const char* bytes, std::size_t length) {
     return s;
 }
 
+// The source bytes of a string between its quotation marks; its escapes are already checked.
+struct Span {
+    const char* begin;
+    const char* end;
+    bool escaped;
+};
+
+// Writes the decoded bytes of the span and a NUL; returns the number of bytes before the NUL.
+std::size_t Decode(char* out, const Span& s) {
+    if (!s.escaped) {
+        std::size_t n = static_cast<std::size_t>(s.end - s.begin);
+        std::memcpy(out, s.begin, n);
+        out[n] = '\0';
+        return n;
+    }
+    char* o = out;
+    const char* q = s.begin;
+    while (q < s.end) {
+        if (*q != '\\') {
+            *o++ = *q++;
+            continue;
+        }
+        switch (q[1]) {
+            case 'b':
+                *o++ = '\b';
+                break;
+            case 'f':
+                *o++ = '\f';
+                break;
+            case 'n':
+                *o++ = '\n';
+                break;
+            case 'r':
+                *o++ = '\r';
+                break;
+            case 't':
+                *o++ = '\t';
+                break;
+            case 'u': {
+                int32_t u = ReadHex4(q + 2);
+                q += 6;
+                if (u >= 0xD800 && u <= 0xDBFF) {
+                    // Only a following "\u" low surrogate completes the pair; any other
+                    // "\u" is consumed with it and both write nothing.
+                    if (q[0] == '\\' && q[1] == 'u') {
+                        int32_t l = ReadHex4(q + 2);
+                        q += 6;
+                        if (l >= 0xDC00 && l <= 0xDFFF) {
+                            uint32_t cp = 0x10000 + ((static_cast<uint32_t>(u) - 0xD800) << 10) +
+                                          (static_cast<uint32_t>(l) - 0xDC00);
+                            o = PutUtf8(o, cp);
+                        }
+                    }
+                } else if (u > 0 && !(u >= 0xDC00 && u <= 0xDFFF)) {
+                    o = PutUtf8(o, static_cast<uint32_t>(u));
+                }
+                continue;
+            }
+            default:
+                *o++ = q[1];
+                break;
+        }
+        q += 2;
+    }
+    *o = '\0';
+    return static_cast<std::size_t>(o - out);
+}
+
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// Magnitude of a decimal digit span (no sign) through the library's correctly rounded,
+// locale-independent conversion. Out of range, the decimal exponent of the leading digit says
+// whether the value overflowed (infinity) or underflowed (zero).
+double SlowMagnitude(const char* span, const char* span_end, int64_t lead_exponent) {
+    double d = 0;
+    std::from_chars_result r = std::from_chars(span, span_end, d);
+    if (r.ec == std::errc::result_out_of_range)
+        return lead_exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    return d;
+}
+
 class Reader {
 public:
-    explicit Reader(const char* text) : text_(text) {}
+    Reader(const char* text, const char* limit) : text_(text), limit_(limit) {}
+    ~Reader() { ReleaseChunk(); }
 
     JsonReadResult Run() {
         JsonNode* root = nullptr;
-        const char* p = ReadValue(SkipWhitespace(text_), &root);
+        const char* p = ReadValue(SkipWhitespace(text_), &root, nullptr);
+        ReleaseChunk();
+        if (out_of_memory_)
+            throw std::bad_alloc();
         if (!p)
             return {nullptr, static_cast<std::size_t>(fail_ - text_)};
         return {root, 0};
@@ -92,162 +281,147 @@ private:
         return nullptr;
     }
 
-    const char* ReadValue(const char* p, JsonNode** out) {
+    // Bytes 0x01 to 0x20; the terminating NUL is never whitespace. Runs of blanks (indentation)
+    // are skipped eight at a time.
+    const char* SkipWhitespace(const char* p) const {
+        for (;;) {
+            if (*p == ' ' && p + 8 <= limit_ && Load8(p) == kOnes * ' ') {
+                p += 8;
+            } else if (static_cast<unsigned char>(*p) - 1u < 0x20u) {
+                ++p;
+            } else {
+                return p;
+            }
+        }
+    }
+
+    void ReleaseChunk() {
+        if (chunk_ && --chunk_->live == 0)
+            DisposeChunk(chunk_);
+        chunk_ = nullptr;
+        next_ = end_ = nullptr;
+    }
+
+    // A node with room for its key and text after it; null when memory ran out.
+    JsonNode* NewNode(int32_t kind, const Span* key, const Span* text) {
+        std::size_t bytes = kTagSize + sizeof(JsonNode);
+        if (key)
+            bytes += static_cast<std::size_t>(key->end - key->begin) + 1;
+        if (text)
+            bytes += static_cast<std::size_t>(text->end - text->begin) + 1;
+        bytes = (bytes + kTagSize - 1) & ~(kTagSize - 1);
+        if (static_cast<std::size_t>(end_ - next_) < bytes) {
+            ReleaseChunk();
+            // Small chunks first so that small documents stay small; then full-size ones.
+            std::size_t size =
+                bytes + sizeof(Chunk) > chunk_size_ ? bytes + sizeof(Chunk) : chunk_size_;
+            chunk_size_ = std::min(chunk_size_ * 2, kChunkSize);
+            chunk_ = AcquireChunk(size);
+            if (!chunk_) {
+                out_of_memory_ = true;
+                return nullptr;
+            }
+            chunk_->live = 1;
+            next_ = reinterpret_cast<char*>(chunk_ + 1);
+            end_ = reinterpret_cast<char*>(chunk_) + size;
+        }
+        char* mem = next_;
+        next_ += bytes;
+        ++chunk_->live;
+        uintptr_t tag =
+            reinterpret_cast<uintptr_t>(chunk_) | (key ? kKeyInline : 0) | (text ? kTextInline : 0);
+        JsonNode* n = PlaceNode(mem, tag, kind);
+        char* s = reinterpret_cast<char*>(n + 1);
+        if (key) {
+            n->key = s;
+            s += Decode(s, *key) + 1;
+        }
+        if (text) {
+            n->text = s;
+            Decode(s, *text);
+        }
+        return n;
+    }
+
+    const char* ReadValue(const char* p, JsonNode** out, const Span* key) {
         switch (*p) {
             case 'n':
-                if (p[1] == 'u' && p[2] == 'l' && p[3] == 'l') {
-                    *out = JsonNewNode(kJsonNull);
-                    return p + 4;
-                }
+                if (p[1] == 'u' && p[2] == 'l' && p[3] == 'l')
+                    return Made(out, NewNode(kJsonNull, key, nullptr), p, p + 4);
                 return Fail(p);
             case 'f':
-                if (p[1] == 'a' && p[2] == 'l' && p[3] == 's' && p[4] == 'e') {
-                    *out = JsonNewNode(kJsonFalse);
-                    return p + 5;
-                }
+                if (p[1] == 'a' && p[2] == 'l' && p[3] == 's' && p[4] == 'e')
+                    return Made(out, NewNode(kJsonFalse, key, nullptr), p, p + 5);
                 return Fail(p);
             case 't':
                 if (p[1] == 'r' && p[2] == 'u' && p[3] == 'e') {
-                    JsonNode* n = JsonNewNode(kJsonTrue);
-                    n->int_value = 1;
-                    *out = n;
-                    return p + 4;
+                    JsonNode* n = NewNode(kJsonTrue, key, nullptr);
+                    if (n)
+                        n->int_value = 1;
+                    return Made(out, n, p, p + 4);
                 }
                 return Fail(p);
             case '"': {
-                char* s = nullptr;
-                p = ReadString(p, &s);
-                if (!p)
+                Span text;
+                const char* after = ScanString(p, &text);
+                if (!after)
                     return nullptr;
-                JsonNode* n = JsonNewNode(kJsonString);
-                n->text = s;
-                *out = n;
-                return p;
+                return Made(out, NewNode(kJsonString, key, &text), p, after);
             }
             case '[':
-                return ReadArray(p, out);
+                return ReadArray(p, out, key);
             case '{':
-                return ReadObject(p, out);
+                return ReadObject(p, out, key);
             default:
                 if (*p == '-' || IsDigit(*p))
-                    return ReadNumber(p, out);
+                    return ReadNumber(p, out, key);
                 return Fail(p);
         }
     }
 
-    // p is at the opening quotation mark; *out receives a malloc'd NUL-terminated copy.
-    const char* ReadString(const char* p, char** out) {
-        const char* begin = p + 1;
-        const char* s = begin;
+    const char* Made(JsonNode** out, JsonNode* n, const char* at, const char* after) {
+        if (!n)
+            return Fail(at);
+        *out = n;
+        return after;
+    }
+
+    // p is at the opening quotation mark. Finds the closing one and checks every "\u" escape:
+    // one without four hexadecimal digits fails at its backslash, even at the end of the text.
+    const char* ScanString(const char* p, Span* out) {
+        const char* s = p + 1;
+        out->begin = s;
+        bool escaped = false;
         for (;;) {
+            while (s + 8 <= limit_ && !StringStops(Load8(s)))
+                s += 8;
             char c = *s;
             if (c == '"') {
-                *out = CopyBytes(begin, static_cast<std::size_t>(s - begin));
+                out->end = s;
+                out->escaped = escaped;
                 return s + 1;
             }
-            if (c == '\\')
-                break;
+            if (c == '\\') {
+                escaped = true;
+                if (s[1] == 'u') {
+                    if (ReadHex4(s + 2) < 0)
+                        return Fail(s);
+                    s += 6;
+                    continue;
+                }
+                if (s[1] == '\0')
+                    return Fail(s + 1);
+                s += 2;
+                continue;
+            }
             if (c == '\0')
                 return Fail(s);
             ++s;
         }
-        // Escapes present: find the closing quotation mark first; the decoded text is never
-        // longer than its source. A "\u" without four hexadecimal digits fails at its
-        // backslash, even when it runs into the end of the text.
-        const char* end = s;
-        while (*end != '"') {
-            if (*end == '\0')
-                return Fail(end);
-            if (*end == '\\') {
-                if (end[1] == 'u') {
-                    if (ReadHex4(end + 2) < 0)
-                        return Fail(end);
-                    end += 6;
-                    continue;
-                }
-                ++end;
-                if (*end == '\0')
-                    return Fail(end);
-            }
-            ++end;
-        }
-        char* buf = static_cast<char*>(std::malloc(static_cast<std::size_t>(end - begin) + 1));
-        if (!buf)
-            throw std::bad_alloc();
-        std::size_t plain = static_cast<std::size_t>(s - begin);
-        std::memcpy(buf, begin, plain);
-        char* o = buf + plain;
-        const char* q = s;
-        while (q < end) {
-            if (*q != '\\') {
-                *o++ = *q++;
-                continue;
-            }
-            switch (q[1]) {
-                case 'b':
-                    *o++ = '\b';
-                    break;
-                case 'f':
-                    *o++ = '\f';
-                    break;
-                case 'n':
-                    *o++ = '\n';
-                    break;
-                case 'r':
-                    *o++ = '\r';
-                    break;
-                case 't':
-                    *o++ = '\t';
-                    break;
-                case 'u': {
-                    int32_t u = ReadHex4(q + 2);
-                    if (u < 0) {
-                        std::free(buf);
-                        return Fail(q);
-                    }
-                    q += 6;
-                    if (u >= 0xD800 && u <= 0xDBFF) {
-                        if (q[0] == '\\' && q[1] == 'u') {
-                            int32_t l = ReadHex4(q + 2);
-                            if (l < 0) {
-                                std::free(buf);
-                                return Fail(q);
-                            }
-                            q += 6;
-                            if (l >= 0xDC00 && l <= 0xDFFF) {
-                                uint32_t cp = 0x10000 +
-                                              ((static_cast<uint32_t>(u) - 0xD800) << 10) +
-                                              (static_cast<uint32_t>(l) - 0xDC00);
-                                o = PutUtf8(o, cp);
-                            }
-                        }
-                    } else if (u != 0 && !(u >= 0xDC00 && u <= 0xDFFF)) {
-                        o = PutUtf8(o, static_cast<uint32_t>(u));
-                    }
-                    continue;
-                }
-                default:
-                    *o++ = q[1];
-                    break;
-            }
-            q += 2;
-        }
-        *o = '\0';
-        *out = buf;
-        return end + 1;
     }
 
-    // Magnitude of the digit span (no sign) through the library's correctly rounded
-    // conversion; out-of-range results become infinity or zero by the decimal exponent.
-    static double SlowMagnitude(const char* span, const char* span_end, int64_t decimal_exponent) {
-        double d = 0;
-        auto r = std::from_chars(span, span_end, d);
-        if (r.ec == std::errc::result_out_of_range)
-            return decimal_exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-        return d;
-    }
-
-    const char* ReadNumber(const char* p, JsonNode** out) {
+    const char* ReadNumber(const char* p, JsonNode** out, const Span* key) {
+        const char* start = p;
         int32_t sign = 1;
         if (*p == '-') {
             sign = -1;
@@ -256,32 +430,22 @@ private:
         const char* span = p;
         if (*p == '0')
             ++p;
-        uint64_t m = 0;
-        bool exact = true;  // m holds the whole magnitude
-        int64_t significant = 0;
-        auto accumulate = [&](char c) {
-            unsigned d = static_cast<unsigned>(c - '0');
-            if (significant || d)
-                ++significant;
-            if (exact) {
-                if (m > (std::numeric_limits<uint64_t>::max() - d) / 10)
-                    exact = false;
-                else
-                    m = m * 10 + d;
-            }
-        };
+        // Integer digits: none, or a non-zero digit and what follows.
+        const char* int_begin = p;
         if (*p >= '1' && *p <= '9') {
             do
-                accumulate(*p++);
+                ++p;
             while (IsDigit(*p));
         }
-        int64_t fraction = 0;
+        const char* int_end = p;
+        const char* frac_begin = p;
+        const char* frac_end = p;
         if (*p == '.' && IsDigit(p[1])) {
-            ++p;
-            do {
-                accumulate(*p++);
-                ++fraction;
-            } while (IsDigit(*p));
+            frac_begin = ++p;
+            do
+                ++p;
+            while (IsDigit(*p));
+            frac_end = p;
         }
         const char* span_end = p;
         int64_t e = 0;
@@ -304,9 +468,36 @@ private:
             }
             e *= esign;
         }
-        JsonNode* n = JsonNewNode(kJsonInt);
+        const int64_t int_digits = int_end - int_begin;
+        const int64_t frac_digits = frac_end - frac_begin;
+
+        // The magnitude M of all digits, exact while it fits 64 bits.
+        uint64_t m = 0;
+        bool exact = true;
+        if (int_digits + frac_digits <= 19) {
+            for (const char* q = int_begin; q < int_end; ++q)
+                m = m * 10 + static_cast<unsigned>(*q - '0');
+            for (const char* q = frac_begin; q < frac_end; ++q)
+                m = m * 10 + static_cast<unsigned>(*q - '0');
+        } else {
+            auto accumulate = [&](const char* q, const char* end) {
+                for (; q < end && exact; ++q) {
+                    unsigned d = static_cast<unsigned>(*q - '0');
+                    if (m > (std::numeric_limits<uint64_t>::max() - d) / 10)
+                        exact = false;
+                    else
+                        m = m * 10 + d;
+                }
+            };
+            accumulate(int_begin, int_end);
+            accumulate(frac_begin, frac_end);
+        }
+
+        JsonNode* n = NewNode(kJsonInt, key, nullptr);
+        if (!n)
+            return Fail(start);
         n->sign = sign;
-        if (fraction == 0 && e == 0) {
+        if (frac_digits == 0 && e == 0) {
             if (exact) {
                 if (sign > 0) {
                     n->int_value = static_cast<int64_t>(m);
@@ -317,13 +508,13 @@ private:
                     n->double_value = -static_cast<double>(m);
                 }
             } else {
-                // Beyond 64 bits: the text keeps its value as a double, the integer saturates.
+                // Beyond 64 bits: the value stays exact as a double, the integer saturates.
                 n->int_value = sign > 0 ? -1 : std::numeric_limits<int64_t>::min();
-                n->double_value = sign * SlowMagnitude(span, span_end, 1);
+                n->double_value = sign * SlowMagnitude(span, span_end, int_digits);
             }
         } else {
             n->kind = kJsonDouble;
-            int64_t k = e - fraction;
+            const int64_t k = e - frac_digits;
             double v;
             if (exact && m == 0) {
                 v = 0.0;
@@ -332,7 +523,14 @@ private:
                 v = k >= 0 ? static_cast<double>(m) * kPow10[k]
                            : static_cast<double>(m) / kPow10[-k];
             } else {
-                v = SlowMagnitude(span, span_end, significant + k);
+                int64_t lead = int_digits;
+                if (lead == 0) {
+                    const char* q = frac_begin;
+                    while (q < frac_end && *q == '0')
+                        ++q;
+                    lead = -(q - frac_begin);
+                }
+                v = SlowMagnitude(span, span_end, lead + e);
             }
             v *= sign;
             n->double_value = v;
@@ -342,10 +540,23 @@ private:
         return p;
     }
 
-    const char* ReadArray(const char* p, JsonNode** out) {
+    // Links item as the last child after *last.
+    static void Link(JsonNode* parent, JsonNode** last, JsonNode* item) {
+        if (*last) {
+            (*last)->next = item;
+            item->prev = *last;
+        } else {
+            parent->child = item;
+        }
+        *last = item;
+    }
+
+    const char* ReadArray(const char* p, JsonNode** out, const Span* key) {
         if (++depth_ > kJsonMaxDepth)
             return Fail(p);
-        JsonNode* arr = JsonNewNode(kJsonArray);
+        JsonNode* arr = NewNode(kJsonArray, key, nullptr);
+        if (!arr)
+            return Fail(p);
         p = SkipWhitespace(p + 1);
         if (*p == ']') {
             --depth_;
@@ -355,18 +566,12 @@ private:
         JsonNode* last = nullptr;
         for (;;) {
             JsonNode* item = nullptr;
-            p = ReadValue(SkipWhitespace(p), &item);
+            p = ReadValue(SkipWhitespace(p), &item, nullptr);
             if (!p) {
                 JsonFree(arr);
                 return nullptr;
             }
-            if (last) {
-                last->next = item;
-                item->prev = last;
-            } else {
-                arr->child = item;
-            }
-            last = item;
+            Link(arr, &last, item);
             p = SkipWhitespace(p);
             if (*p == ',') {
                 ++p;
@@ -381,10 +586,12 @@ private:
         }
     }
 
-    const char* ReadObject(const char* p, JsonNode** out) {
+    const char* ReadObject(const char* p, JsonNode** out, const Span* key) {
         if (++depth_ > kJsonMaxDepth)
             return Fail(p);
-        JsonNode* obj = JsonNewNode(kJsonObject);
+        JsonNode* obj = NewNode(kJsonObject, key, nullptr);
+        if (!obj)
+            return Fail(p);
         p = SkipWhitespace(p + 1);
         if (*p == '}') {
             --depth_;
@@ -398,33 +605,24 @@ private:
                 JsonFree(obj);
                 return Fail(p);
             }
-            char* key = nullptr;
-            p = ReadString(p, &key);
+            Span name;
+            p = ScanString(p, &name);
             if (!p) {
                 JsonFree(obj);
                 return nullptr;
             }
             p = SkipWhitespace(p);
             if (*p != ':') {
-                std::free(key);
                 JsonFree(obj);
                 return Fail(p);
             }
             JsonNode* item = nullptr;
-            p = ReadValue(SkipWhitespace(p + 1), &item);
+            p = ReadValue(SkipWhitespace(p + 1), &item, &name);
             if (!p) {
-                std::free(key);
                 JsonFree(obj);
                 return nullptr;
             }
-            item->key = key;
-            if (last) {
-                last->next = item;
-                item->prev = last;
-            } else {
-                obj->child = item;
-            }
-            last = item;
+            Link(obj, &last, item);
             p = SkipWhitespace(p);
             if (*p == ',') {
                 ++p;
@@ -440,8 +638,14 @@ private:
     }
 
     const char* text_;
+    const char* limit_;  // the terminating NUL; eight-byte loads stay before it
     const char* fail_ = nullptr;
     int depth_ = 0;
+    bool out_of_memory_ = false;
+    Chunk* chunk_ = nullptr;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    std::size_t chunk_size_ = 4096;
 };
 
 // Escape classes for the writer: 0 copy, 1 two-character escape, 2 \u00XX.
@@ -521,7 +725,13 @@ void AppendScalar(std::string& out, const JsonNode* n) {
 JsonReadResult JsonRead(const char* text) {
     if (!text)
         return {nullptr, 0};
-    return Reader(text).Run();
+    return JsonRead(text, std::strlen(text));
+}
+
+JsonReadResult JsonRead(const char* text, std::size_t length) {
+    if (!text)
+        return {nullptr, 0};
+    return Reader(text, text + length).Run();
 }
 
 void JsonAppendInt(std::string& out, int64_t value, int32_t sign) {
@@ -533,6 +743,42 @@ void JsonAppendInt(std::string& out, int64_t value, int32_t sign) {
 }
 
 void JsonAppendFixed(std::string& out, double value) {
+    // Below 1e9 the value times 10^6 is below 2^50, so its rounding to an integer is exact
+    // arithmetic on doubles: r = value * 10^6 is within half an ulp of the exact product, and
+    // only when r lies exactly halfway does the product's rounding error (exact through fma)
+    // decide, with exact ties going to even as printf does.
+    const double mag = std::fabs(value);
+    if (mag < 1e9) {
+        const double r = mag * 1e6;
+        double n = std::floor(r);
+        const double frac = r - n;
+        if (frac > 0.5) {
+            n += 1;
+        } else if (frac == 0.5) {
+            const double err = std::fma(mag, 1e6, -r);
+            if (err > 0 || (err == 0 && std::fmod(n, 2.0) != 0))
+                n += 1;
+        }
+        const uint64_t units = static_cast<uint64_t>(n);
+        uint64_t whole = units / 1000000;
+        uint32_t part = static_cast<uint32_t>(units % 1000000);
+        char buf[32];
+        char* end = buf + sizeof buf;
+        char* p = end;
+        for (int i = 0; i < 6; ++i) {
+            *--p = static_cast<char>('0' + part % 10);
+            part /= 10;
+        }
+        *--p = '.';
+        do {
+            *--p = static_cast<char>('0' + whole % 10);
+            whole /= 10;
+        } while (whole);
+        if (std::signbit(value))
+            *--p = '-';
+        out.append(p, static_cast<std::size_t>(end - p));
+        return;
+    }
     // 309 integer digits at most, the point, six decimals and a sign.
     char buf[328];
     auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 6);
@@ -621,43 +867,42 @@ std::string JsonWrite(const JsonNode* node, JsonLayout layout) {
 }
 
 JsonNode* JsonNewNode(int32_t kind) {
-    JsonNode* n = static_cast<JsonNode*>(std::calloc(1, sizeof(JsonNode)));
-    if (!n)
+    char* mem = static_cast<char*>(std::malloc(kTagSize + sizeof(JsonNode)));
+    if (!mem)
         throw std::bad_alloc();
-    n->kind = kind;
-    n->sign = 1;
-    return n;
+    return PlaceNode(mem, 0, kind);
 }
 
 void JsonFree(JsonNode* n) {
-    // Iterative: a node's children are spliced in front of its next sibling before the node
-    // is released, so the depth of the tree never reaches the stack.
+    // Iterative, so the depth of the tree never reaches the stack: while a node has children,
+    // its first child is rotated up in front of it (the child's siblings become the node's
+    // children); a node without children is released and its next sibling follows.
     while (n) {
-        if (n->child) {
-            JsonNode* last = n->child;
-            while (last->next)
-                last = last->next;
-            last->next = n->next;
-            n->next = n->child;
-            n->child = nullptr;
+        if (JsonNode* c = n->child) {
+            n->child = c->next;
+            c->next = n;
+            n = c;
+            continue;
         }
         JsonNode* next = n->next;
-        std::free(n->text);
-        std::free(n->key);
-        std::free(n);
+        ReleaseNode(n);
         n = next;
     }
 }
 
 void JsonSetText(JsonNode* node, const char* bytes, std::size_t length) {
     char* s = CopyBytes(bytes, length);
-    std::free(node->text);
+    if (!(Tag(node) & kTextInline))
+        std::free(node->text);
+    Tag(node) &= ~kTextInline;
     node->text = s;
 }
 
 void JsonSetKey(JsonNode* node, const char* bytes, std::size_t length) {
     char* s = CopyBytes(bytes, length);
-    std::free(node->key);
+    if (!(Tag(node) & kKeyInline))
+        std::free(node->key);
+    Tag(node) &= ~kKeyInline;
     node->key = s;
 }
 

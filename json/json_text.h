@@ -20,7 +20,8 @@ enum JsonKind : int32_t {
 
 // One node per JSON value. Siblings form a doubly linked list; a container points to its
 // first child. A node owns its text, its key, its children and the siblings after it.
-// Allocate with JsonNewNode, set texts with JsonSetText/JsonSetKey and free with JsonFree.
+// Nodes come only from JsonNewNode or the reader (each carries a hidden tag word in front of it);
+// set texts only with JsonSetText/JsonSetKey and free only with JsonFree.
 struct JsonNode {
     JsonNode* next;
     JsonNode* prev;
@@ -47,6 +48,9 @@ struct JsonReadResult {
 // first complete value is ignored. On failure nothing is leaked and root is null.
 // Keeps no state between calls, so any number of threads may read at once.
 JsonReadResult JsonRead(const char* text);
+// Same for a text whose length is known; text[length] must be the terminating NUL. Reading
+// still ends at the first NUL.
+JsonReadResult JsonRead(const char* text, std::size_t length);
 
 enum class JsonLayout { kCompact, kFormatted };
 

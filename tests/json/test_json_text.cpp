@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -67,6 +68,7 @@ private slots:
     void numbers();
     void fixedMatchesPrintf_data();
     void fixedMatchesPrintf();
+    void fixedMatchesPrintfAtRandom();
     void integerPrinting_data();
     void integerPrinting();
     void readEscapes_data();
@@ -283,6 +285,39 @@ void TestJsonText::fixedMatchesPrintf() {
     std::string out;
     JsonAppendFixed(out, value);
     QCOMPARE(QByteArray::fromStdString(out), PrintfFixed(value));
+}
+
+void TestJsonText::fixedMatchesPrintfAtRandom() {
+    // Random bit patterns (every magnitude), values near the fast path's bound, and exact
+    // halfway cases (multiples of 2^-7 end in a 5 at the seventh decimal).
+    std::mt19937_64 rng(20240611);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int checked = 0;
+    QByteArray firstMismatch;
+    auto check = [&](double v) {
+        if (!std::isfinite(v))
+            return;
+        std::string out;
+        JsonAppendFixed(out, v);
+        ++checked;
+        if (firstMismatch.isEmpty() && QByteArray::fromStdString(out) != PrintfFixed(v))
+            firstMismatch =
+                QByteArray::number(v, 'g', 17) + " gave " + QByteArray::fromStdString(out);
+    };
+    for (int i = 0; i < 20000; ++i) {
+        uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        check(v);
+        check(unit(rng) * std::pow(10.0, static_cast<int>(rng() % 20) - 10));
+        check((unit(rng) - 0.5) * 2e9);
+        check(
+            static_cast<double>(static_cast<int64_t>(rng() % 2000000000000ULL) - 1000000000000LL) /
+            128.0);
+        check(static_cast<double>(rng() % 100000000ULL) / 1048576.0);
+    }
+    QCOMPARE(firstMismatch, QByteArray());
+    QVERIFY(checked > 90000);
 }
 
 void TestJsonText::integerPrinting_data() {

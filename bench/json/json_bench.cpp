@@ -1,0 +1,198 @@
+// Reads, compact writes and formatted writes of three reference documents with the project's
+// JSON layer, RapidJSON and nlohmann::json, side by side, then a summary of MB/s and ratios.
+// Throughput is always counted in bytes of the input document per second.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <nlohmann/json.hpp>
+
+#include "json/json_document.h"
+
+namespace {
+
+const char* const kDocuments[] = {"canada", "citm_catalog", "twitter"};
+const char* const kOps[] = {"read", "write", "pretty"};
+const char* const kLibs[] = {"corvane", "rapidjson", "nlohmann"};
+
+std::string DataDir() {
+    if (const char* env = std::getenv("CORVANE_JSON_DATA"))
+        return env;
+    return CORVANE_JSON_DATA_DIR;
+}
+
+std::string Load(const std::string& name) {
+    std::ifstream in(DataDir() + "/" + name + ".json", std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "json_bench: cannot read %s/%s.json (set CORVANE_JSON_DATA)\n",
+                     DataDir().c_str(), name.c_str());
+        std::exit(1);
+    }
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Count(benchmark::State& state, const std::string& text) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(text.size()));
+}
+
+// corvane -----------------------------------------------------------------------------------
+
+void CorvaneRead(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        neb::CJsonObject doc(text);
+        benchmark::DoNotOptimize(doc.IsVoid());
+    }
+    Count(state, text);
+}
+
+void CorvaneWrite(benchmark::State& state, const std::string& text, bool pretty) {
+    neb::CJsonObject doc(text);
+    for (auto _ : state) {
+        std::string out = pretty ? doc.PrettyText() : doc.CompactText();
+        benchmark::DoNotOptimize(out.data());
+    }
+    Count(state, text);
+}
+
+// RapidJSON ---------------------------------------------------------------------------------
+
+void RapidRead(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        rapidjson::Document doc;
+        doc.Parse(text.c_str());
+        benchmark::DoNotOptimize(doc.HasParseError());
+    }
+    Count(state, text);
+}
+
+void RapidWrite(benchmark::State& state, const std::string& text, bool pretty) {
+    rapidjson::Document doc;
+    doc.Parse(text.c_str());
+    for (auto _ : state) {
+        rapidjson::StringBuffer buffer;
+        if (pretty) {
+            rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+            writer.SetIndent('\t', 1);
+            doc.Accept(writer);
+        } else {
+            rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+            doc.Accept(writer);
+        }
+        benchmark::DoNotOptimize(buffer.GetString());
+    }
+    Count(state, text);
+}
+
+// nlohmann::json ----------------------------------------------------------------------------
+
+void NlohmannRead(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        nlohmann::json doc = nlohmann::json::parse(text);
+        benchmark::DoNotOptimize(doc.is_object());
+    }
+    Count(state, text);
+}
+
+void NlohmannWrite(benchmark::State& state, const std::string& text, bool pretty) {
+    nlohmann::json doc = nlohmann::json::parse(text);
+    for (auto _ : state) {
+        std::string out = pretty ? doc.dump(1, '\t') : doc.dump();
+        benchmark::DoNotOptimize(out.data());
+    }
+    Count(state, text);
+}
+
+// Keeps every run's throughput for the summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            auto it = run.counters.find("bytes_per_second");
+            if (it != run.counters.end() && run.run_type == Run::RT_Iteration)
+                mbps_[run.benchmark_name()] = it->second.value / 1e6;
+        }
+    }
+
+    void PrintSummary() const {
+        std::printf("\nMB/s of input document; ratio = corvane / peer (above 1 is faster)\n");
+        std::printf("%-14s %-7s %9s %9s %9s %11s %11s\n", "document", "op", "corvane", "rapidjson",
+                    "nlohmann", "vs rapid", "vs nlohmann");
+        for (const char* doc : kDocuments) {
+            for (const char* op : kOps) {
+                double v[3] = {0, 0, 0};
+                for (int l = 0; l < 3; ++l) {
+                    auto it = mbps_.find(Name(op, doc, kLibs[l]));
+                    if (it != mbps_.end())
+                        v[l] = it->second;
+                }
+                std::printf("%-14s %-7s %9.1f %9.1f %9.1f %11.2f %11.2f\n", doc, op, v[0], v[1],
+                            v[2], v[1] > 0 ? v[0] / v[1] : 0.0, v[2] > 0 ? v[0] / v[2] : 0.0);
+            }
+        }
+    }
+
+    static std::string Name(const std::string& op, const std::string& doc, const std::string& lib) {
+        return op + "/" + doc + "/" + lib;
+    }
+
+private:
+    std::map<std::string, double> mbps_;
+};
+
+void Register(const std::map<std::string, std::string>& texts) {
+    for (const char* doc : kDocuments) {
+        const std::string& text = texts.at(doc);
+        auto name = [&](const char* op, const char* lib) {
+            return SummaryReporter::Name(op, doc, lib);
+        };
+        benchmark::RegisterBenchmark(name("read", "corvane").c_str(), CorvaneRead, text);
+        benchmark::RegisterBenchmark(name("read", "rapidjson").c_str(), RapidRead, text);
+        benchmark::RegisterBenchmark(name("read", "nlohmann").c_str(), NlohmannRead, text);
+        benchmark::RegisterBenchmark(name("write", "corvane").c_str(), CorvaneWrite, text, false);
+        benchmark::RegisterBenchmark(name("write", "rapidjson").c_str(), RapidWrite, text, false);
+        benchmark::RegisterBenchmark(name("write", "nlohmann").c_str(), NlohmannWrite, text, false);
+        benchmark::RegisterBenchmark(name("pretty", "corvane").c_str(), CorvaneWrite, text, true);
+        benchmark::RegisterBenchmark(name("pretty", "rapidjson").c_str(), RapidWrite, text, true);
+        benchmark::RegisterBenchmark(name("pretty", "nlohmann").c_str(), NlohmannWrite, text, true);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::map<std::string, std::string> texts;
+    for (const char* doc : kDocuments) {
+        texts[doc] = Load(doc);
+        // Every library must read the document, or its figures mean nothing.
+        neb::CJsonObject ours(texts[doc]);
+        rapidjson::Document rapid;
+        rapid.Parse(texts[doc].c_str());
+        if (ours.IsVoid() || rapid.HasParseError() || !nlohmann::json::accept(texts[doc])) {
+            std::fprintf(stderr, "json_bench: %s does not read in every library\n", doc);
+            return 1;
+        }
+    }
+    Register(texts);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}
