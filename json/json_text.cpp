@@ -9,6 +9,24 @@
 #include <new>
 #include <vector>
 
+// Nodes freed inside a chunk stay mapped; under AddressSanitizer they are poisoned so that a
+// dangling node is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define CORVANE_JSON_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVANE_JSON_ASAN 1
+#endif
+#endif
+#ifdef CORVANE_JSON_ASAN
+#include <sanitizer/asan_interface.h>
+#define CORVANE_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define CORVANE_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define CORVANE_POISON(p, n) ((void)(p), (void)(n))
+#define CORVANE_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace {
 
 // Memory layout. Every node is preceded by a tag word: the chunk it was carved from (or 0 when
@@ -63,6 +81,7 @@ Chunk* AcquireChunk(std::size_t size) {
         Chunk* c = t_spare;
         t_spare = c->next;
         --t_spare_count;
+        CORVANE_UNPOISON(c + 1, kChunkSize - sizeof(Chunk));
         return c;
     }
     Chunk* c = static_cast<Chunk*>(std::malloc(size));
@@ -76,8 +95,10 @@ void DisposeChunk(Chunk* c) {
         c->next = t_spare;
         t_spare = c;
         ++t_spare_count;
+        CORVANE_POISON(c + 1, kChunkSize - sizeof(Chunk));
         return;
     }
+    CORVANE_UNPOISON(c + 1, c->size - sizeof(Chunk));
     std::free(c);
 }
 
@@ -102,9 +123,18 @@ void ReleaseNode(JsonNode* n) {
     Chunk* chunk = reinterpret_cast<Chunk*>(tag & ~kFlagMask);
     if (!chunk) {
         std::free(reinterpret_cast<char*>(n) - kTagSize);
-    } else if (--chunk->live == 0) {
-        DisposeChunk(chunk);
+        return;
     }
+#ifdef CORVANE_JSON_ASAN
+    std::size_t bytes = kTagSize + sizeof(JsonNode);
+    if (tag & kKeyInline)
+        bytes += std::strlen(n->key) + 1;
+    if (tag & kTextInline)
+        bytes += std::strlen(n->text) + 1;
+    CORVANE_POISON(reinterpret_cast<char*>(n) - kTagSize, bytes);
+#endif
+    if (--chunk->live == 0)
+        DisposeChunk(chunk);
 }
 
 inline bool IsDigit(char c) {
