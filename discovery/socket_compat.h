@@ -12,9 +12,11 @@
 #ifndef _WINSOCK_DEPRECATED_NO_WARNINGS
 #define _WINSOCK_DEPRECATED_NO_WARNINGS  // inet_addr
 #endif
-#include <windows.h>
+// winsock2.h before windows.h, or windows.h pulls in the old winsock.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
