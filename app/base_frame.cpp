@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFont>
 #include <QHeaderView>
 #include <QMenu>
@@ -9,11 +10,21 @@
 #include <QStandardItemModel>
 #include <QTcpSocket>
 
+#include "device_order.h"
+#include "discovery/device_list.h"
 #include "ui_base_frame.h"
 
 bool rx_audio_loaded = false;
 
 namespace {
+
+// Fill state of the device table: the ordered copy of the device list used during a fill, and
+// one vector per group of rows.
+std::vector<Device_Info> table_copy;
+std::vector<Device_Info> tx_devices;
+std::vector<Device_Info> rx_devices;
+std::vector<Device_Info> kvm_rx_devices;
+std::vector<Device_Info> other_devices;
 
 const int kColumnWidths[] = {30, 130, 110, 93, 220, 150, 150, 155, 140, 200};
 const int kColumnCount = int(sizeof kColumnWidths / sizeof kColumnWidths[0]);
@@ -160,7 +171,21 @@ void Base_Frame::Show_menu(QPoint pos) {
 }
 
 void Base_Frame::on_search_clicked() {
-    // Filled by the device search (discovery sweep, then Serach_Show_table).
+    int nothing_found = 0;
+    device_list().collect_devices(nothing_found);
+    if (nothing_found == 0) {
+        Serach_Show_table();
+    }
+    reenable_timer.setInterval(3000);
+    reenable_timer.start();
+    // One connection however often the operator searches; a timeout runs each handler once.
+    connect(&reenable_timer, &QTimer::timeout, this, &Base_Frame::reenable_search,
+            Qt::UniqueConnection);
+}
+
+void Base_Frame::reenable_search() {
+    reenable_timer.stop();
+    ui->search->setEnabled(true);
 }
 
 void Base_Frame::on_reboot_clicked() {
@@ -168,12 +193,84 @@ void Base_Frame::on_reboot_clicked() {
 }
 
 void Base_Frame::Serach_Show_table() {
-    // Filled by the device table work (rows from the device list).
+    QTableWidget* table = ui->tableWidget;
+    table_copy = device_list().snapshot();
+    order_by_address(table_copy);
+    table->setRowCount(int(table_copy.size()));
+
+    tx_devices.clear();
+    rx_devices.clear();
+    kvm_rx_devices.clear();
+    other_devices.clear();
+    for (const Device_Info& device : table_copy) {
+        switch (device_group(device.type)) {
+            case DeviceGroup::TX:
+                tx_devices.push_back(device);
+                break;
+            case DeviceGroup::RX:
+                rx_devices.push_back(device);
+                break;
+            case DeviceGroup::KVM_RX:
+                kvm_rx_devices.push_back(device);
+                break;
+            case DeviceGroup::Other:
+                other_devices.push_back(device);
+                break;
+        }
+    }
+
+    int row = 0;
+    for (const auto* group : {&tx_devices, &rx_devices, &kvm_rx_devices, &other_devices}) {
+        for (const Device_Info& device : *group) {
+            fillRow(row++, device);
+        }
+    }
+
+    for (int r = 0; r < table->rowCount(); ++r) {
+        for (int c = 0; c < table->columnCount(); ++c) {
+            if (QTableWidgetItem* item = table->item(r, c)) {
+                item->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+            }
+        }
+    }
+    table_copy.clear();
+
+    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    table->show();
+    ui->select_all->show();
+    ui->select_all->setCheckState(Qt::Unchecked);
+    ui->update->setEnabled(true);
+    ui->reboot->setEnabled(true);
+}
+
+void Base_Frame::fillRow(int row, const Device_Info& device) {
+    QTableWidget* table = ui->tableWidget;
+    const DeviceGroup group = device_group(device.type);
+    const QString kind = group == DeviceGroup::Other ? QString::number(device.type)
+                                                     : QString::fromLatin1(group_name(group));
+    const QString texts[] = {
+        QString(),
+        QString::fromUtf8(device.ip),
+        kind,
+        QStringLiteral("OK"),
+        QString::fromUtf8(device.version),
+        QString::fromUtf8(device.mask),
+        QString::fromUtf8(device.gateway),
+        QString::fromUtf8(device.mac),
+        QString::fromUtf8(device.uptime),
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy.MM.dd hh:mm:ss")),
+    };
+    for (int column = 0; column < kColumnCount; ++column) {
+        auto* item = new QTableWidgetItem(texts[column]);
+        if (column == 0) {
+            item->setCheckState(Qt::Unchecked);
+        }
+        table->setItem(row, column, item);
+    }
 }
 
 void Base_Frame::remove_row(int row) {
-    // Filled by the device table work.
-    Q_UNUSED(row);
+    ui->tableWidget->removeRow(row);
 }
 
 void Base_Frame::on_update_clicked() {
@@ -197,8 +294,13 @@ void Base_Frame::on_file_cacle_clicked() {
 }
 
 void Base_Frame::on_select_all_stateChanged(int state) {
-    // Filled by the device table work (tick or clear every row).
-    Q_UNUSED(state);
+    const Qt::CheckState tick = state == Qt::Checked ? Qt::Checked : Qt::Unchecked;
+    QTableWidget* table = ui->tableWidget;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (QTableWidgetItem* item = table->item(row, 0)) {
+            item->setCheckState(tick);
+        }
+    }
 }
 
 void Base_Frame::slotActionInsert() {

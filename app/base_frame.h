@@ -11,6 +11,7 @@ class QMenu;
 class QProgressBar;
 class QResizeEvent;
 class QTcpSocket;
+struct Device_Info;
 
 // The four configuration windows; created once by the main window, without parent.
 class Video_Parameters;
@@ -65,6 +66,10 @@ private:
     // language switch both run it; the switch builds a fresh header each time.
     void setupTable(bool english);
     void setActionTexts(bool english);
+    // One table row from a device record, every cell replaced.
+    void fillRow(int row, const Device_Info& device);
+    // reenable_timer's handler after a search.
+    void reenable_search();
 
     QTranslator translator;
     QAction* video_action = nullptr;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device_list.h"
+#include "discovery/device_list.h"
 
 // The numeric value of a dotted IPv4 address ("a.b.c.d", each part 0-255 in decimal);
 // nothing for any other text.

@@ -1,0 +1,116 @@
+#include <QtTest>
+
+#include <cstring>
+
+#include "device_order.h"
+
+namespace {
+
+Device_Info record(const char* ip) {
+    Device_Info d{};
+    copy_field(d.ip, ip);
+    return d;
+}
+
+}  // namespace
+
+class TestDeviceOrder : public QObject {
+    Q_OBJECT
+
+private slots:
+    void ipv4_value_data();
+    void ipv4_value();
+    void order_data();
+    void order();
+    void groups_data();
+    void groups();
+};
+
+void TestDeviceOrder::ipv4_value_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<uint>("value");
+    QTest::newRow("plain") << QByteArray("192.168.1.20") << true << 0xC0A80114u;
+    QTest::newRow("past 2^31") << QByteArray("192.168.100.200") << true << 0xC0A864C8u;
+    QTest::newRow("zeros") << QByteArray("0.0.0.0") << true << 0u;
+    QTest::newRow("top") << QByteArray("255.255.255.255") << true << 0xFFFFFFFFu;
+    QTest::newRow("part over 255") << QByteArray("1.2.3.256") << false << 0u;
+    QTest::newRow("three parts") << QByteArray("1.2.3") << false << 0u;
+    QTest::newRow("five parts") << QByteArray("1.2.3.4.5") << false << 0u;
+    QTest::newRow("empty part") << QByteArray("1..3.4") << false << 0u;
+    QTest::newRow("trailing dot") << QByteArray("1.2.3.4.") << false << 0u;
+    QTest::newRow("four digits") << QByteArray("1.2.3.0004") << false << 0u;
+    QTest::newRow("letters") << QByteArray("a.b.c.d") << false << 0u;
+    QTest::newRow("empty") << QByteArray("") << false << 0u;
+    QTest::newRow("blank inside") << QByteArray("1.2.3. 4") << false << 0u;
+}
+
+void TestDeviceOrder::ipv4_value() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(uint, value);
+    const auto parsed = ::ipv4_value(std::string_view(text.constData(), text.size()));
+    QCOMPARE(parsed.has_value(), valid);
+    if (valid) {
+        QCOMPARE(*parsed, value);
+    }
+}
+
+void TestDeviceOrder::order_data() {
+    QTest::addColumn<QStringList>("in");
+    QTest::addColumn<QStringList>("out");
+    QTest::newRow("last part") << QStringList{"192.168.1.100", "192.168.1.20", "192.168.1.3"}
+                               << QStringList{"192.168.1.3", "192.168.1.20", "192.168.1.100"};
+    // The dot-free decimal key put .2.1 before .1.20 and every address past 2^31 at the front.
+    QTest::newRow("third part counts first")
+        << QStringList{"192.168.2.1", "192.168.1.20"} << QStringList{"192.168.1.20", "192.168.2.1"};
+    QTest::newRow("large addresses") << QStringList{"192.168.100.200", "192.168.1.5", "10.0.0.1"}
+                                     << QStringList{"10.0.0.1", "192.168.1.5", "192.168.100.200"};
+    QTest::newRow("non-addresses first, in order") << QStringList{"1.1.1.1", "", "zz", "0.0.0.1"}
+                                                   << QStringList{"", "zz", "0.0.0.1", "1.1.1.1"};
+    QTest::newRow("equal stay in order") << QStringList{"5.5.5.5", "1.1.1.1", "5.5.5.5"}
+                                         << QStringList{"1.1.1.1", "5.5.5.5", "5.5.5.5"};
+}
+
+void TestDeviceOrder::order() {
+    QFETCH(QStringList, in);
+    QFETCH(QStringList, out);
+    std::vector<Device_Info> records;
+    for (int i = 0; i < in.size(); ++i) {
+        records.push_back(record(in[i].toLatin1().constData()));
+        records.back().type = std::uint32_t(i);  // tells equal addresses apart
+    }
+    order_by_address(records);
+    QStringList got;
+    for (const auto& d : records) {
+        got << QString::fromLatin1(d.ip);
+    }
+    QCOMPARE(got, out);
+    if (QTest::currentDataTag() == QByteArray("equal stay in order")) {
+        QCOMPARE(records[1].type, 0u);
+        QCOMPARE(records[2].type, 2u);
+    }
+}
+
+void TestDeviceOrder::groups_data() {
+    QTest::addColumn<uint>("type");
+    QTest::addColumn<int>("group");
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("1102") << 1102u << int(DeviceGroup::TX) << QByteArray("TX");
+    QTest::newRow("1200") << 1200u << int(DeviceGroup::TX) << QByteArray("TX");
+    QTest::newRow("307") << 307u << int(DeviceGroup::RX) << QByteArray("RX");
+    QTest::newRow("2000") << 2000u << int(DeviceGroup::KVM_RX) << QByteArray("KVM_RX");
+    QTest::newRow("0") << 0u << int(DeviceGroup::Other) << QByteArray("");
+    QTest::newRow("4242") << 4242u << int(DeviceGroup::Other) << QByteArray("");
+}
+
+void TestDeviceOrder::groups() {
+    QFETCH(uint, type);
+    QFETCH(int, group);
+    QFETCH(QByteArray, name);
+    QCOMPARE(int(device_group(type)), group);
+    QCOMPARE(QByteArray(group_name(device_group(type))), name);
+}
+
+QTEST_APPLESS_MAIN(TestDeviceOrder)
+#include "test_device_order.moc"
