@@ -181,6 +181,18 @@ private slots:
         QVERIFY(validateConfig(config, &error));
     }
 
+    void fleetAddressesAsArray() {
+        SimConfig config;
+        QString error;
+        QVERIFY2(parseConfigJson(
+                     R"({"fleet":{"count":3,"addresses":["203.0.113.10-11","198.51.100.9"]}})",
+                     &config, &error),
+                 qPrintable(error));
+        QCOMPARE(config.devices.size(), 3);
+        QCOMPARE(config.devices.at(1).ip, QStringLiteral("203.0.113.11"));
+        QCOMPARE(config.devices.at(2).ip, QStringLiteral("198.51.100.9"));
+    }
+
     void badConfigFiles_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("message");

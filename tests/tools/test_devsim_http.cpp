@@ -237,6 +237,25 @@ private slots:
         QCOMPARE(bad.status, 400);
     }
 
+    void hangKeepsRecordingButNeverAnswers() {
+        Devsim sim;
+        QVERIFY2(startSim(sim, {"ip=127.0.0.213,type=1102,http=hang"}),
+                 qPrintable(sim.errorString()));
+        QTcpSocket socket;
+        socket.connectToHost("127.0.0.213", kPort);
+        QVERIFY(socket.waitForConnected(2000));
+        const QByteArray first = post("127.0.0.213", command(1022));
+        const QByteArray second = post("127.0.0.213", command(3052));
+        QVERIFY(talk(socket, first, 300).bytes.isEmpty());
+        QVERIFY(talk(socket, second, 300).bytes.isEmpty());
+        QVERIFY(sim.waitForRecord(
+            "http-in", [](const DevsimRecord& r) { return r.code == 3052; }, 2000));
+        const QList<DevsimRecord> in = sim.records("http-in");
+        QCOMPARE(in.size(), 2);
+        QCOMPARE(in.at(1).data, second);
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    }
+
     void restartIsSilentThenBack() {
         Devsim sim;
         QVERIFY2(startSim(sim, {"ip=127.0.0.206,type=1102,uptime=7200"}, 1),

@@ -90,22 +90,28 @@ void HttpConnection::onReadyRead() {
     if (hung_) {
         // Keep reading (and recording) what arrives, but never answer.
         HttpRequest r;
-        while (reader_.next(&r) == HttpRequestReader::State::Ready) {
-            device_->simulator()->log().write(QJsonObject{
-                {QStringLiteral("kind"), QStringLiteral("http-in")},
-                {QStringLiteral("device"), device_->address()},
-                {QStringLiteral("local"),
-                 Simulator::endpoint(socket_->localAddress(), socket_->localPort())},
-                {QStringLiteral("peer"),
-                 Simulator::endpoint(socket_->peerAddress(), socket_->peerPort())},
-                {QStringLiteral("code"), requestCode(r.body)},
-                {QStringLiteral("size"), r.raw.size()},
-                {QStringLiteral("data"), QString::fromLatin1(r.raw.toBase64())},
-            });
-        }
+        while (reader_.next(&r) == HttpRequestReader::State::Ready)
+            logRequest(r);
         return;
     }
     processRequests();
+}
+
+int HttpConnection::logRequest(const HttpRequest& r) {
+    const int code = requestCode(r.body);
+    device_->simulator()->log().write(QJsonObject{
+        {QStringLiteral("kind"), QStringLiteral("http-in")},
+        {QStringLiteral("device"), device_->address()},
+        {QStringLiteral("local"),
+         Simulator::endpoint(socket_->localAddress(), socket_->localPort())},
+        {QStringLiteral("peer"), Simulator::endpoint(socket_->peerAddress(), socket_->peerPort())},
+        {QStringLiteral("method"), QString::fromLatin1(r.method)},
+        {QStringLiteral("path"), QString::fromLatin1(r.path)},
+        {QStringLiteral("code"), code},
+        {QStringLiteral("size"), r.raw.size()},
+        {QStringLiteral("data"), QString::fromLatin1(r.raw.toBase64())},
+    });
+    return code;
 }
 
 void HttpConnection::onDisconnected() {
@@ -158,20 +164,7 @@ void HttpConnection::processRequests() {
             return;
         }
 
-        const int code = requestCode(r.body);
-        log.write(QJsonObject{
-            {QStringLiteral("kind"), QStringLiteral("http-in")},
-            {QStringLiteral("device"), device_->address()},
-            {QStringLiteral("local"),
-             Simulator::endpoint(socket_->localAddress(), socket_->localPort())},
-            {QStringLiteral("peer"),
-             Simulator::endpoint(socket_->peerAddress(), socket_->peerPort())},
-            {QStringLiteral("method"), QString::fromLatin1(r.method)},
-            {QStringLiteral("path"), QString::fromLatin1(r.path)},
-            {QStringLiteral("code"), code},
-            {QStringLiteral("size"), r.raw.size()},
-            {QStringLiteral("data"), QString::fromLatin1(r.raw.toBase64())},
-        });
+        const int code = logRequest(r);
 
         const HttpMode mode = spec.httpFaultApplies(code) ? spec.http : HttpMode::Normal;
         switch (mode) {

@@ -40,6 +40,8 @@ private:
     void onReadyRead();
     void onDisconnected();
     void processRequests();
+    // Records one request; returns its ProtocolCode (0 when none).
+    int logRequest(const HttpRequest& r);
     void answer(int code, int status, const QByteArray& body, HttpMode mode, bool keepAlive);
     void sendPiece();
     void afterAnswer();
