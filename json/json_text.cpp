@@ -695,31 +695,42 @@ struct EscapeTable {
 };
 constexpr EscapeTable kEscape;
 
+// Non-zero when any of the eight bytes is below 0x20, a quotation mark or a backslash.
+inline uint64_t EscapeStops(uint64_t x) {
+    return ((x - kOnes * 0x20) & ~x & kHighs) | ZeroBytes(x ^ (kOnes * '"')) |
+           ZeroBytes(x ^ (kOnes * '\\'));
+}
+
 void AppendEscaped(std::string& out, const char* s) {
+    const std::size_t length = s ? std::strlen(s) : 0;
+    out.reserve(out.size() + length + 2);
     out.push_back('"');
-    if (s) {
-        const char* run = s;
-        for (const char* p = s;; ++p) {
-            unsigned char c = static_cast<unsigned char>(*p);
-            if (c == 0) {
-                out.append(run, static_cast<std::size_t>(p - run));
-                break;
-            }
-            unsigned char cls = kEscape.cls[c];
-            if (cls == 0)
-                continue;
-            out.append(run, static_cast<std::size_t>(p - run));
-            run = p + 1;
-            if (cls == 1) {
-                char esc[2] = {'\\', kEscape.short_form[c]};
-                out.append(esc, 2);
-            } else {
-                static const char kHex[] = "0123456789abcdef";
-                char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-                out.append(esc, 6);
-            }
+    const char* end = s + length;
+    const char* run = s;
+    const char* p = s;
+    while (p < end) {
+        if (p + 8 <= end && !EscapeStops(Load8(p))) {
+            p += 8;
+            continue;
+        }
+        const unsigned char c = static_cast<unsigned char>(*p);
+        const unsigned char cls = kEscape.cls[c];
+        if (cls == 0) {
+            ++p;
+            continue;
+        }
+        out.append(run, static_cast<std::size_t>(p - run));
+        run = ++p;
+        if (cls == 1) {
+            const char esc[2] = {'\\', kEscape.short_form[c]};
+            out.append(esc, 2);
+        } else {
+            static const char kHex[] = "0123456789abcdef";
+            const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+            out.append(esc, 6);
         }
     }
+    out.append(run, static_cast<std::size_t>(end - run));
     out.push_back('"');
 }
 

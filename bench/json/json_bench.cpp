@@ -122,8 +122,12 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end() && run.run_type == Run::RT_Iteration)
-                mbps_[run.benchmark_name()] = it->second.value / 1e6;
+            if (it == run.counters.end())
+                continue;
+            // With repetitions the median replaces the single runs.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Iteration || median)
+                mbps_[run.run_name.function_name] = it->second.value / 1e6;
         }
     }
 
@@ -139,6 +143,8 @@ public:
                     if (it != mbps_.end())
                         v[l] = it->second;
                 }
+                if (v[0] == 0)
+                    continue;  // filtered out
                 std::printf("%-14s %-7s %9.1f %9.1f %9.1f %11.2f %11.2f\n", doc, op, v[0], v[1],
                             v[2], v[1] > 0 ? v[0] / v[1] : 0.0, v[2] > 0 ? v[0] / v[2] : 0.0);
             }
