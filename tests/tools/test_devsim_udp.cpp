@@ -116,6 +116,7 @@ private slots:
         QCOMPARE(in.size(), 1);
         QCOMPARE(in.first().data, corvane::test::discoveryProbe());
         QCOMPARE(in.first().device, QStringLiteral("*"));
+        QCOMPARE(in.first().local, QStringLiteral("255.255.255.255:61111"));
         QCOMPARE(in.first().peer.section(':', 0, 0), toolAddress().toString());
     }
     void faults_data() {
