@@ -136,6 +136,17 @@ private slots:
         QVERIFY(!anyNamespaceOf(id));
     }
 
+    void commandReadsTheCallersInput() {
+        QProcess p;
+        p.start(script(), {"run", "cat"});
+        QVERIFY(p.waitForStarted());
+        p.write("typed into the tool host\n");
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.readAllStandardOutput(), QByteArray("typed into the tool host\n"));
+    }
+
     void terminatedRunTearsDown() {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
