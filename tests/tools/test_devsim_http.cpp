@@ -223,6 +223,23 @@ private slots:
         QCOMPARE(sim.records("http-in").size(), 2);
     }
 
+    void expectContinueIsAnswered() {
+        Devsim sim;
+        QVERIFY2(startSim(sim, {"ip=127.0.0.214,type=1102"}), qPrintable(sim.errorString()));
+        QTcpSocket socket;
+        socket.connectToHost("127.0.0.214", kPort);
+        QVERIFY(socket.waitForConnected(2000));
+        const QByteArray body = command(3052);
+        socket.write("POST / HTTP/1.1\r\nHost: 127.0.0.214\r\nContent-Length: " +
+                     QByteArray::number(body.size()) + "\r\nExpect: 100-continue\r\n\r\n");
+        QVERIFY(socket.waitForReadyRead(2000));
+        QCOMPARE(socket.readAll(), QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
+        const Exchange e = talk(socket, body);
+        QVERIFY(e.complete);
+        QCOMPARE(e.status, 200);
+        QVERIFY(json(e.body).value("Parameters").toObject().contains("AudioIn"));
+    }
+
     void malformedRequestGetsAnErrorAndClose() {
         Devsim sim;
         QVERIFY2(startSim(sim, {"ip=127.0.0.205"}), qPrintable(sim.errorString()));

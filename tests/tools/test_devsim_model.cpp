@@ -375,6 +375,29 @@ private slots:
         QVERIFY(reader.pending().isEmpty());
     }
 
+    void requestReaderAsksForTheBodyOncePerRequest() {
+        HttpRequestReader reader;
+        const QByteArray head =
+            "POST / HTTP/1.1\r\nContent-Length: 4\r\nExpect: 100-continue\r\n\r\n";
+        HttpRequest r;
+        reader.feed(head);
+        QCOMPARE(reader.next(&r), HttpRequestReader::State::NeedMore);
+        QVERIFY(reader.takeContinue());
+        reader.feed("{}");
+        QCOMPARE(reader.next(&r), HttpRequestReader::State::NeedMore);
+        QVERIFY(!reader.takeContinue());
+        reader.feed("  " + head);
+        QCOMPARE(reader.next(&r), HttpRequestReader::State::Ready);
+        QCOMPARE(r.body, QByteArray("{}  "));
+        QCOMPARE(reader.next(&r), HttpRequestReader::State::NeedMore);
+        QVERIFY(reader.takeContinue());
+        // Without the header nobody is told to go on.
+        HttpRequestReader plain;
+        plain.feed("POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\n");
+        QCOMPARE(plain.next(&r), HttpRequestReader::State::NeedMore);
+        QVERIFY(!plain.takeContinue());
+    }
+
     void requestReaderErrors_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("status");

@@ -52,8 +52,14 @@ HttpRequestReader::State HttpRequestReader::next(HttpRequest* out) {
             return fail(413, "body too large");
     }
     const qint64 total = headEnd + 4 + length;
-    if (buffer_.size() < total)
+    if (buffer_.size() < total) {
+        if (!continueSent_ && r.headers.value("expect").toLower() == "100-continue") {
+            continueSent_ = true;
+            continueDue_ = true;
+        }
         return State::NeedMore;
+    }
+    continueSent_ = false;
 
     r.body = buffer_.mid(headEnd + 4, int(length));
     r.raw = buffer_.left(int(total));

@@ -31,6 +31,14 @@ public:
     int errorStatus() const { return errorStatus_; }
     const QByteArray& errorText() const { return errorText_; }
 
+    // True once per request when its head asked "Expect: 100-continue" and the body has
+    // not arrived yet: the connection then says "100 Continue" (as curl waits for it).
+    bool takeContinue() {
+        const bool due = continueDue_;
+        continueDue_ = false;
+        return due;
+    }
+
     // Bytes received that do not (yet) make a whole request.
     const QByteArray& pending() const { return buffer_; }
 
@@ -42,6 +50,8 @@ private:
 
     QByteArray buffer_;
     int errorStatus_ = 0;
+    bool continueDue_ = false;
+    bool continueSent_ = false;
     QByteArray errorText_;
 };
 

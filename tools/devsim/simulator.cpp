@@ -144,8 +144,11 @@ void HttpConnection::processRequests() {
     while (!busy_ && !hung_ && !closed_) {
         HttpRequest r;
         const HttpRequestReader::State state = reader_.next(&r);
-        if (state == HttpRequestReader::State::NeedMore)
+        if (state == HttpRequestReader::State::NeedMore) {
+            if (reader_.takeContinue())
+                socket_->write("HTTP/1.1 100 Continue\r\n\r\n");
             return;
+        }
         if (state == HttpRequestReader::State::Error) {
             log.write(QJsonObject{
                 {QStringLiteral("kind"), QStringLiteral("http-bad")},
