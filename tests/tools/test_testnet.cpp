@@ -169,6 +169,9 @@ private slots:
         const Run ex = run({"exec", id, "sh", "-c", "echo tool=$CORVANE_TOOL_NETNS"});
         QCOMPARE(ex.status, 0);
         QCOMPARE(valueOf(ex.out, "tool"), id + "-t");
+        // A network made by `up` stays until `down`, whatever cleanup runs meanwhile.
+        QCOMPARE(run({"cleanup"}).status, 0);
+        QVERIFY(anyNamespaceOf(id));
         QCOMPARE(run({"down", id}).status, 0);
         QVERIFY(!anyNamespaceOf(id));
 
