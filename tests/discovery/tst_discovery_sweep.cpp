@@ -4,9 +4,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 #include <QtTest>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -264,6 +266,33 @@ private slots:
             QVERIFY(search_result.IsVoid());
             QVERIFY(seen_addresses.empty());
         }
+    }
+
+    void concurrent_callers_take_turns() {
+        Devsim sim;
+        QVERIFY2(start_devices(sim, {"ip=198.51.100.10", "ip=198.51.100.11"}),
+                 qPrintable(sim.errorString()));
+        std::vector<char> first(full_capacity), second(full_capacity);
+        int status_first = -1, status_second = -1;
+        QElapsedTimer timer;
+        timer.start();
+        std::unique_ptr<QThread> a(
+            QThread::create([&] { status_first = search_device(first.data(), first.size()); }));
+        std::unique_ptr<QThread> b(
+            QThread::create([&] { status_second = search_device(second.data(), second.size()); }));
+        a->start();
+        b->start();
+        QVERIFY(a->wait(15000));
+        QVERIFY(b->wait(15000));
+        QCOMPARE(status_first, 0);
+        QCOMPARE(status_second, 0);
+        const QStringList both{"198.51.100.10", "198.51.100.11"};
+        QCOMPARE(addresses_of(parameters_of(QByteArray(first.data()))), both);
+        QCOMPARE(addresses_of(parameters_of(QByteArray(second.data()))), both);
+        // One after the other: each sweep waits its own second.
+        QVERIFY2(timer.elapsed() >= 1900, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(search_result.IsVoid());
+        QVERIFY(seen_addresses.empty());
     }
 
     void at_most_255_datagrams_per_socket() {
