@@ -289,6 +289,91 @@ double SlowMagnitude(const char* span, const char* span_end, int64_t lead_expone
     return d;
 }
 
+#if defined(__SIZEOF_INT128__)
+constexpr uint64_t kPow5[] = {1ULL,
+                              5ULL,
+                              25ULL,
+                              125ULL,
+                              625ULL,
+                              3125ULL,
+                              15625ULL,
+                              78125ULL,
+                              390625ULL,
+                              1953125ULL,
+                              9765625ULL,
+                              48828125ULL,
+                              244140625ULL,
+                              1220703125ULL,
+                              6103515625ULL,
+                              30517578125ULL,
+                              152587890625ULL,
+                              762939453125ULL,
+                              3814697265625ULL,
+                              19073486328125ULL,
+                              95367431640625ULL,
+                              476837158203125ULL,
+                              2384185791015625ULL};
+
+// Sign of m / 10^j - c * 2^f, compared exactly in 128 bits; 2 when the operands do not fit.
+int CompareQuotient(uint64_t m, int j, uint64_t c, int f) {
+    // m / (5^j * 2^j) against c * 2^f, that is m against c * 5^j * 2^(f + j).
+    unsigned __int128 rhs = static_cast<unsigned __int128>(c) * kPow5[j];  // below 2^108
+    unsigned __int128 lhs = m;
+    const int t = f + j;
+    if (t >= 0) {
+        if (t > 19)
+            return 2;
+        rhs <<= t;
+    } else {
+        if (t < -63)
+            return 2;
+        lhs <<= -t;
+    }
+    return lhs < rhs ? -1 : (lhs > rhs ? 1 : 0);
+}
+
+// m / 10^j correctly rounded for a 64-bit m (beyond the 2^53 of the plain fast path): an
+// estimate within an ulp or two is moved until the exact quotient lies between the midpoints
+// to its neighbours (ties to even). False when the exact comparison does not fit.
+bool DivideByPow10(uint64_t m, int j, double* out) {
+    double q = static_cast<double>(m) / kPow10[j];
+    for (int round = 0; round < 4; ++round) {
+        uint64_t bits;
+        std::memcpy(&bits, &q, sizeof bits);
+        const int biased = static_cast<int>(bits >> 52);  // q is positive
+        if (biased == 0 || biased == 0x7FF)
+            return false;  // subnormal, zero or infinite: leave it to the library
+        const uint64_t c = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+        const int e = biased - 1075;  // q = c * 2^e
+        int cmp = CompareQuotient(m, j, 2 * c + 1, e - 1);
+        if (cmp == 2)
+            return false;
+        if (cmp > 0 || (cmp == 0 && (c & 1))) {
+            ++bits;
+            std::memcpy(&q, &bits, sizeof q);
+            continue;
+        }
+        // Below a power of two the neighbour is half as far away.
+        cmp = c == (uint64_t{1} << 52) ? CompareQuotient(m, j, 4 * c - 1, e - 2)
+                                       : CompareQuotient(m, j, 2 * c - 1, e - 1);
+        if (cmp == 2)
+            return false;
+        if (cmp < 0 || (cmp == 0 && (c & 1))) {
+            --bits;
+            std::memcpy(&q, &bits, sizeof q);
+            continue;
+        }
+        *out = q;
+        return true;
+    }
+    return false;
+}
+#else
+bool DivideByPow10(uint64_t, int, double*) {
+    return false;
+}
+#endif
+
 class Reader {
 public:
     Reader(const char* text, const char* limit) : text_(text), limit_(limit) {}
@@ -552,6 +637,8 @@ private:
                 // Both operands exact, so one IEEE operation rounds correctly.
                 v = k >= 0 ? static_cast<double>(m) * kPow10[k]
                            : static_cast<double>(m) / kPow10[-k];
+            } else if (exact && k < 0 && k >= -22 && DivideByPow10(m, static_cast<int>(-k), &v)) {
+                // Sixteen to nineteen significant digits with a fraction (coordinates).
             } else {
                 int64_t lead = int_digits;
                 if (lead == 0) {
