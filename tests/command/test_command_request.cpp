@@ -1,6 +1,7 @@
 // The command request against scripted peers on loopback (127.0.0.2 to 127.0.0.49, port 80).
 #include <QElapsedTimer>
 #include <QtTest>
+#include <thread>
 #include <vector>
 
 #include "command_request.h"
@@ -53,6 +54,7 @@ private slots:
     void emptyPollsAreNeverReset();
     void nullReplyDestination();
     void twoCallsDoNotShareAReply();
+    void concurrentCallsAreSerialised();
     void replyIsCutToCapacity_data();
     void replyIsCutToCapacity();
     void overLongReplyIsCutAtOneMebibyte_data();
@@ -127,6 +129,10 @@ void TestCommandRequest::replyBodyOfAnyStatus_data() {
     QTest::newRow("cut short") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort")
                                << QByteArray();
     QTest::newRow("not http") << QByteArray("garbage\r\n\r\n") << QByteArray();
+    QTest::newRow("headers beyond 64 KiB")
+        << QByteArray("HTTP/1.1 200 OK\r\nX-Big: " + QByteArray(70000, 'h') +
+                      "\r\nContent-Length: 2\r\n\r\n{}")
+        << QByteArray();
 }
 
 void TestCommandRequest::replyBodyOfAnyStatus() {
@@ -290,6 +296,30 @@ void TestCommandRequest::twoCallsDoNotShareAReply() {
         send_http_cmd("127.0.0.16", "{}", reply, sizeof reply);
         QCOMPARE(QByteArray(reply), QByteArray());
     }
+}
+
+void TestCommandRequest::concurrentCallsAreSerialised() {
+    // A second caller waits for the first (a silent device, about 1.5 s) and then gets its own
+    // reply, untouched by the first exchange.
+    PeerScript silent;
+    silent.kind = Kind::Silent;
+    ScriptedPeer slow_peer("127.0.0.20", 80, silent);
+    ScriptedPeer quick_peer("127.0.0.21", 80,
+                            reply_script(ScriptedPeer::http_reply(200, "quick answer")));
+    QVERIFY(slow_peer.listening());
+    QVERIFY(quick_peer.listening());
+    char slow_reply[64] = {};
+    std::thread first([&] { send_http_cmd("127.0.0.20", "{}", slow_reply, sizeof slow_reply); });
+    QThread::msleep(200);  // the first call holds the lock by now
+    char quick_reply[64] = {};
+    QElapsedTimer timer;
+    timer.start();
+    send_http_cmd("127.0.0.21", "{}", quick_reply, sizeof quick_reply);
+    const qint64 waited = timer.elapsed();
+    first.join();
+    QVERIFY2(waited >= 1000, qPrintable(QString::number(waited)));
+    QCOMPARE(QByteArray(quick_reply), QByteArray("quick answer"));
+    QCOMPARE(slow_reply[0], '\0');
 }
 
 void TestCommandRequest::replyIsCutToCapacity_data() {
