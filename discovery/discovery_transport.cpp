@@ -155,8 +155,9 @@ int search_device(char* result, std::size_t capacity) {
         // Many devices answer at the same moment; a queue of the default size would drop part
         // of the burst before the thread gets to read it.
         sock::set_int_option(descriptor, SOL_SOCKET, SO_RCVBUF, discovery_receive_buffer);
-        if (::sendto(descriptor, discovery_probe, static_cast<int>(discovery_probe_length), 0,
-                     reinterpret_cast<const sockaddr*>(&destination), sizeof(destination)) == -1) {
+        const long sent =
+            sock::send_datagram(descriptor, discovery_probe, discovery_probe_length, destination);
+        if (sent == -1) {
             qDebug() << "sendto error";
         }
         unsigned long ul = 1;

@@ -146,11 +146,25 @@ inline long receive_datagram(native_socket s, char* buffer, std::size_t capacity
 #endif
 }
 
+// Sends one datagram; the result is the byte count, or -1.
+inline long send_datagram(native_socket s, const char* data, std::size_t length,
+                          const sockaddr_in& destination) {
+#ifdef _WIN32
+    return ::sendto(s, data, static_cast<int>(length), 0,
+                    reinterpret_cast<const sockaddr*>(&destination),
+                    static_cast<int>(sizeof(destination)));
+#else
+    return static_cast<long>(::sendto(
+        s, data, length, 0, reinterpret_cast<const sockaddr*>(&destination), sizeof(destination)));
+#endif
+}
+
 // Bounds every blocking read on the socket; used when non-blocking mode cannot be set.
 inline int set_receive_timeout(native_socket s, long seconds) {
 #ifdef _WIN32
     DWORD ms = static_cast<DWORD>(seconds * 1000);
-    return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof(ms));
+    return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms),
+                        static_cast<address_length>(sizeof(ms)));
 #else
     timeval timeout{};
     timeout.tv_sec = seconds;
@@ -159,7 +173,8 @@ inline int set_receive_timeout(native_socket s, long seconds) {
 }
 
 inline int set_int_option(native_socket s, int level, int option, int value) {
-    return ::setsockopt(s, level, option, reinterpret_cast<const char*>(&value), sizeof(value));
+    return ::setsockopt(s, level, option, reinterpret_cast<const char*>(&value),
+                        static_cast<address_length>(sizeof(value)));
 }
 
 inline int get_int_option(native_socket s, int level, int option, int* value) {
