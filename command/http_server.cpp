@@ -226,13 +226,14 @@ private:
                 });
                 return;
             }
+            // Listen on before anything here can fail, so that the service keeps accepting.
+            accept();
             if (connections.size() >= limits.max_connections && !connections.empty())
                 connections.front()->close();
             auto connection = std::make_shared<Connection>(*this, std::move(socket));
             connections.push_back(connection);
             connection->position = std::prev(connections.end());
             connection->start();
-            accept();
         });
     }
 
@@ -304,7 +305,9 @@ void Connection::new_parser() {
 void Connection::arm_deadline(std::chrono::steady_clock::duration after) {
     deadline_.expires_after(after);
     deadline_.async_wait([self = shared_from_this()](beast::error_code ec) {
-        if (!ec && !self->closed_)
+        // A wait that completed just before the deadline moved on is not the current one.
+        if (!ec && !self->closed_ &&
+            self->deadline_.expiry() <= net::steady_timer::clock_type::now())
             self->close();
     });
 }

@@ -14,6 +14,10 @@ fi
 chromium=$(command -v chromium || true)
 [ -n "$chromium" ] || { echo "chromium is missing" >&2; exit 1; }
 
+# The system's interpreter when there is one: it starts faster than a version manager's shim.
+python=$(command -v /usr/bin/python3 || command -v python3 || true)
+[ -n "$python" ] || { echo "python3 is missing" >&2; exit 1; }
+
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -26,11 +30,11 @@ trap cleanup EXIT
 ip link set lo up
 "$runner" 80 --quiet 2>"$work/runner.err" &
 pids+=($!)
-python3 -m http.server 8000 --bind 127.0.0.1 --directory "$page_dir" >"$work/page.log" 2>&1 &
+"$python" -m http.server 8000 --bind 127.0.0.1 --directory "$page_dir" >"$work/page.log" 2>&1 &
 pids+=($!)
 
 # Both listen before the browser starts.
-for _ in $(seq 50); do
+for _ in $(seq 100); do
     if grep -q ready "$work/runner.err" 2>/dev/null &&
         curl -s -o /dev/null --noproxy '*' http://127.0.0.1:8000/index.html; then
         break
