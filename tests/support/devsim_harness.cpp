@@ -99,8 +99,8 @@ Devsim::~Devsim() {
     stop();
 }
 
-Devsim& Devsim::device(const QString& spec) {
-    arguments_ << QStringLiteral("--device") << spec;
+Devsim& Devsim::device(const QString& profile) {
+    arguments_ << QStringLiteral("--device") << profile;
     return *this;
 }
 

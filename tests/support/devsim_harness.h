@@ -85,7 +85,7 @@ public:
     Devsim& operator=(const Devsim&) = delete;
 
     // Adds one device: "ip=...,type=...,udp=...,http=..." (see corvane-devsim --help).
-    Devsim& device(const QString& spec);
+    Devsim& device(const QString& profile);
     // Adds any other command-line argument (--fleet 10, --no-udp, --http-port=8080, ...).
     Devsim& arg(const QString& argument);
     Devsim& args(const QStringList& arguments);

@@ -48,9 +48,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, ok);
         QFETCH(QString, check);
-        DeviceSpec spec;
+        DeviceProfile profile;
         QString error;
-        QCOMPARE(applyDeviceText(spec, text, &error), ok);
+        QCOMPARE(applyDeviceText(profile, text, &error), ok);
         if (!ok) {
             QVERIFY2(error.contains(check), qPrintable(error));
             return;
@@ -59,18 +59,18 @@ private slots:
         const QString want = check.section('=', 1);
         QString got;
         if (key == "type")
-            got = QString::number(spec.type);
+            got = QString::number(profile.type);
         if (key == "mac")
-            got = spec.mac;
+            got = profile.mac;
         if (key == "udp")
-            got = udpModeName(spec.udp);
+            got = udpModeName(profile.udp);
         if (key == "udp-delay")
-            got = QString::number(spec.udpDelayMs);
+            got = QString::number(profile.udpDelayMs);
         if (key == "http-size")
-            got = QString::number(spec.httpSize);
+            got = QString::number(profile.httpSize);
         if (key == "http-only") {
             QStringList codes;
-            for (int c : spec.httpOnly)
+            for (int c : profile.httpOnly)
                 codes << QString::number(c);
             got = codes.join('/');
         }
@@ -78,25 +78,25 @@ private slots:
     }
 
     void httpOnlyLimitsTheFault() {
-        DeviceSpec spec;
-        QVERIFY(applyDeviceText(spec, "ip=1.2.3.4,http=empty,http-only=1002", nullptr));
-        QVERIFY(spec.httpFaultApplies(1002));
-        QVERIFY(!spec.httpFaultApplies(1008));
-        DeviceSpec all;
+        DeviceProfile profile;
+        QVERIFY(applyDeviceText(profile, "ip=1.2.3.4,http=empty,http-only=1002", nullptr));
+        QVERIFY(profile.httpFaultApplies(1002));
+        QVERIFY(!profile.httpFaultApplies(1008));
+        DeviceProfile all;
         QVERIFY(all.httpFaultApplies(1008));
     }
 
     void completionFillsTheBlanks() {
-        DeviceSpec spec;
-        QVERIFY(applyDeviceText(spec, "ip=203.0.113.77,type=307", nullptr));
-        completeDevice(spec, 2);
-        QCOMPARE(spec.mac, QStringLiteral("02:43:56:00:71:4D"));
-        QCOMPARE(spec.gateway, QStringLiteral("203.0.113.1"));
-        QCOMPARE(spec.name, QStringLiteral("RX-077"));
-        QCOMPARE(spec.uptimeSeconds, qint64(3600 + 2 * 437));
+        DeviceProfile profile;
+        QVERIFY(applyDeviceText(profile, "ip=203.0.113.77,type=307", nullptr));
+        completeDevice(profile, 2);
+        QCOMPARE(profile.mac, QStringLiteral("02:43:56:00:71:4D"));
+        QCOMPARE(profile.gateway, QStringLiteral("203.0.113.1"));
+        QCOMPARE(profile.name, QStringLiteral("RX-077"));
+        QCOMPARE(profile.uptimeSeconds, qint64(3600 + 2 * 437));
         // The tool keeps these in fixed fields: version under 24, MAC 17 characters.
-        QVERIFY(spec.version.size() < 24);
-        QCOMPARE(spec.mac.size(), 17);
+        QVERIFY(profile.version.size() < 24);
+        QCOMPARE(profile.mac.size(), 17);
     }
 
     void addressLists_data() {
@@ -130,7 +130,7 @@ private slots:
     void fleetCyclesKindsAndSkipsTakenAddresses() {
         QStringList addresses;
         QVERIFY(expandAddressList("198.51.100.10-15", &addresses, nullptr));
-        QList<DeviceSpec> fleet;
+        QList<DeviceProfile> fleet;
         QString error;
         QVERIFY(makeFleet(5, addresses, {"198.51.100.11"}, "udp=twice", &fleet, &error));
         QCOMPARE(fleet.size(), 5);
@@ -141,11 +141,11 @@ private slots:
             QCOMPARE(fleet.at(i).type, kinds[i]);
             QCOMPARE(fleet.at(i).udp, UdpMode::Twice);
         }
-        QList<DeviceSpec> typed;
+        QList<DeviceProfile> typed;
         QVERIFY(makeFleet(3, addresses, {}, "type=307", &typed, &error));
-        for (const DeviceSpec& d : typed)
+        for (const DeviceProfile& d : typed)
             QCOMPARE(d.type, 307u);
-        QList<DeviceSpec> tooMany;
+        QList<DeviceProfile> tooMany;
         QVERIFY(!makeFleet(6, addresses, {"198.51.100.11"}, "", &tooMany, &error));
         QVERIFY(error.contains("only 5 free"));
     }
@@ -236,7 +236,7 @@ private slots:
         QFETCH(QString, message);
         SimConfig config;
         for (int i = 0; i < devices.size(); ++i) {
-            DeviceSpec d;
+            DeviceProfile d;
             QVERIFY(applyDeviceText(d, devices.at(i), nullptr));
             completeDevice(d, i);
             config.devices << d;

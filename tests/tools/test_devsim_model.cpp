@@ -12,10 +12,10 @@ using namespace devsim;
 
 namespace {
 
-DeviceSpec spec(const QString& text) {
-    DeviceSpec s;
+DeviceProfile profile(const QString& text) {
+    DeviceProfile s;
     if (!applyDeviceText(s, text, nullptr))
-        qFatal("bad spec %s", qPrintable(text));
+        qFatal("bad profile %s", qPrintable(text));
     completeDevice(s, 0);
     return s;
 }
@@ -62,7 +62,7 @@ private slots:
         QFETCH(bool, isJson);
         QFETCH(bool, hasNetConfig);
         QFETCH(int, size);
-        DeviceModel m(spec("ip=198.51.100.10,type=1200,version=V3.2.7,uptime=59," + faults));
+        DeviceModel m(profile("ip=198.51.100.10,type=1200,version=V3.2.7,uptime=59," + faults));
         const QByteArray reply = m.discoveryReply();
         if (size < 0) {
             QVERIFY(reply.isEmpty());
@@ -106,7 +106,7 @@ private slots:
     }
 
     void videoStreamsWriteThenRead() {
-        DeviceModel m(spec("ip=198.51.100.10,type=1102"));
+        DeviceModel m(profile("ip=198.51.100.10,type=1102"));
         const CommandAnswer before =
             run(m, {{"ProtocolCode", 1022}, {"Parameters", QJsonObject{{"ChnId", QJsonArray{1}}}}});
         QCOMPARE(before.status, 200);
@@ -171,7 +171,7 @@ private slots:
         QFETCH(QString, member);
         QFETCH(int, value);
         QFETCH(int, stream);
-        DeviceModel m(spec("ip=198.51.100.10,type=1102"));
+        DeviceModel m(profile("ip=198.51.100.10,type=1102"));
         const QJsonObject write{
             {"ChnId", 1}, {"StreamId", stream}, {"PicQuality", 5}, {member, value}};
         const CommandAnswer a = run(m, {{"ProtocolCode", 1024}, {"Parameters", QJsonArray{write}}});
@@ -182,7 +182,7 @@ private slots:
     }
 
     void customResolution() {
-        DeviceModel m(spec("ip=198.51.100.10,type=1102"));
+        DeviceModel m(profile("ip=198.51.100.10,type=1102"));
         // The tool writes lower-case members and reads "Width"/"Height".
         const CommandAnswer w =
             run(m, {{"ProtocolCode", 3131},
@@ -199,7 +199,7 @@ private slots:
     }
 
     void receiverAudio() {
-        DeviceModel m(spec("ip=198.51.100.11,type=307"));
+        DeviceModel m(profile("ip=198.51.100.11,type=307"));
         QCOMPARE(
             params(run(m, {{"ProtocolCode", 1034}, {"Parameters", QJsonObject{{"DisplayId", 1}}}}))
                 .value("AoDevId")
@@ -223,7 +223,7 @@ private slots:
     }
 
     void transmitterAudio() {
-        DeviceModel m(spec("ip=198.51.100.10,type=1200"));
+        DeviceModel m(profile("ip=198.51.100.10,type=1200"));
         QCOMPARE(params(run(m, {{"ProtocolCode", 3052}})).value("AudioIn").toInt(), 0);
         QVERIFY(run(m, {{"ProtocolCode", 3054}, {"Parameters", QJsonObject{{"AudioIn", 1}}}})
                     .body.size() >= 31);
@@ -234,7 +234,7 @@ private slots:
     }
 
     void networkSettingsTakeEffectAtRestart() {
-        DeviceModel m(spec("ip=198.51.100.12,type=1102,uptime=500"));
+        DeviceModel m(profile("ip=198.51.100.12,type=1102,uptime=500"));
         const QJsonObject p{{"LanNo", 0},
                             {"IP", "198.51.100.99"},
                             {"SubNetMask", "255.255.0.0"},
@@ -281,7 +281,7 @@ private slots:
     void badNetworkSettingsAreRefused() {
         QFETCH(QString, member);
         QFETCH(QString, value);
-        DeviceModel m(spec("ip=198.51.100.12"));
+        DeviceModel m(profile("ip=198.51.100.12"));
         QJsonObject p{{"LanNo", 0},
                       {"IP", "198.51.100.99"},
                       {"SubNetMask", "255.255.255.0"},
@@ -311,7 +311,7 @@ private slots:
         QFETCH(int, type);
         QFETCH(int, code);
         QFETCH(bool, known);
-        DeviceModel m(spec(QStringLiteral("ip=198.51.100.10,type=%1").arg(type)));
+        DeviceModel m(profile(QStringLiteral("ip=198.51.100.10,type=%1").arg(type)));
         const CommandAnswer a = run(m, {{"ProtocolCode", code}});
         QCOMPARE(json(a.body).value("Result").toInt() != -2, known);
         QCOMPARE(json(a.body).value("ProtocolCode").toInt(), code);
@@ -328,7 +328,7 @@ private slots:
     }
     void unreadableBodies() {
         QFETCH(QByteArray, body);
-        DeviceModel m(spec("ip=198.51.100.10"));
+        DeviceModel m(profile("ip=198.51.100.10"));
         const CommandAnswer a = m.handle(body);
         QCOMPARE(a.status, 400);
         QCOMPARE(json(a.body).value("Result").toInt(), -1);

@@ -59,9 +59,9 @@ QByteArray probeText() {
     return QByteArrayLiteral("{0x3c, 0x51, 0xe2, 0x07, 0x9a, 0x4d, 0xf6, 0x2b}");
 }
 
-DeviceModel::DeviceModel(const DeviceSpec& spec) : spec_(spec) {
-    net_ = NetSettings{spec.ip, spec.mask, spec.gateway, spec.mac};
-    uptimeBase_ = spec.uptimeSeconds < 0 ? 0 : spec.uptimeSeconds;
+DeviceModel::DeviceModel(const DeviceProfile& profile) : profile_(profile) {
+    net_ = NetSettings{profile.ip, profile.mask, profile.gateway, profile.mac};
+    uptimeBase_ = profile.uptimeSeconds < 0 ? 0 : profile.uptimeSeconds;
     since_.start();
     // Main stream full HD, the others smaller, as a transmitter leaves the factory.
     streams_[1] = StreamSettings{0, 1, 4096, 0, 30, 60, 20, 0, 60, 1, 20408};
@@ -92,10 +92,10 @@ bool DeviceModel::supports(int code) const {
         case 3054:
         case 3129:
         case 3131:
-            return !isReceiver(spec_.type);
+            return !isReceiver(profile_.type);
         case 1034:
         case 1036:
-            return !isTransmitter(spec_.type);
+            return !isTransmitter(profile_.type);
         default:
             return false;
     }
@@ -111,11 +111,11 @@ QJsonObject DeviceModel::discoveryObject() const {
     nic.insert(QStringLiteral("Dhcp"), 0);
     QJsonObject o;
     o.insert(QStringLiteral("NetConfig"), QJsonArray{nic});
-    o.insert(QStringLiteral("DeviceType"), qint64(spec_.type));
-    o.insert(QStringLiteral("DeviceName"), spec_.name);
+    o.insert(QStringLiteral("DeviceType"), qint64(profile_.type));
+    o.insert(QStringLiteral("DeviceName"), profile_.name);
     o.insert(QStringLiteral("SerialNo"),
              QStringLiteral("CV") + QString(net_.mac).remove(QLatin1Char(':')).remove('-'));
-    o.insert(QStringLiteral("SoftVersion"), spec_.version);
+    o.insert(QStringLiteral("SoftVersion"), profile_.version);
     o.insert(QStringLiteral("UpTime"), formatUptime(uptimeSeconds()));
     o.insert(QStringLiteral("HttpPort"), 80);
     return o;
@@ -123,14 +123,14 @@ QJsonObject DeviceModel::discoveryObject() const {
 
 QByteArray DeviceModel::discoveryReply() const {
     QJsonObject o = discoveryObject();
-    switch (spec_.udp) {
+    switch (profile_.udp) {
         case UdpMode::Silent:
             return QByteArray();
         case UdpMode::Garbage:
             return QStringLiteral("CORVANE-DEVICE %1 type=%2 ver=%3 (plain text)\r\n")
                 .arg(net_.ip)
-                .arg(spec_.type)
-                .arg(spec_.version)
+                .arg(profile_.type)
+                .arg(profile_.version)
                 .toUtf8();
         case UdpMode::NoNetConfig:
             o.remove(QStringLiteral("NetConfig"));
@@ -138,8 +138,8 @@ QByteArray DeviceModel::discoveryReply() const {
         default:
             break;
     }
-    int size = spec_.udpSize;
-    if (spec_.udp == UdpMode::Oversize && size <= 1400)
+    int size = profile_.udpSize;
+    if (profile_.udp == UdpMode::Oversize && size <= 1400)
         size = 1500;
     if (size <= 0)
         return compact(o);

@@ -49,9 +49,9 @@ struct CommandAnswer {
 
 class DeviceModel {
 public:
-    explicit DeviceModel(const DeviceSpec& spec);
+    explicit DeviceModel(const DeviceProfile& profile);
 
-    const DeviceSpec& spec() const { return spec_; }
+    const DeviceProfile& profile() const { return profile_; }
     const NetSettings& net() const { return net_; }
     const std::optional<NetSettings>& pendingNet() const { return pending_; }
     const StreamSettings& stream(int index) const { return streams_.at(size_t(index)); }
@@ -92,7 +92,7 @@ private:
     CommandAnswer writeAudioIn(int code, const QJsonValue& params);
     CommandAnswer writeCustomResolution(int code, const QJsonValue& params);
 
-    DeviceSpec spec_;
+    DeviceProfile profile_;
     NetSettings net_;
     std::optional<NetSettings> pending_;
     std::array<StreamSettings, 4> streams_;

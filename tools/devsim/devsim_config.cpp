@@ -131,42 +131,43 @@ QString httpModeName(HttpMode mode) {
     return QString();
 }
 
-bool applyDeviceKey(DeviceSpec& spec, const QString& rawKey, const QString& value, QString* error) {
+bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString& value,
+                    QString* error) {
     const QString key = rawKey.trimmed().toLower();
     qint64 n = 0;
     if (key == QLatin1String("ip")) {
         if (!isIpv4Text(value.trimmed()))
             return fail(error, QStringLiteral("ip: '%1' is not a dotted IPv4 address").arg(value));
-        spec.ip = value.trimmed();
+        profile.ip = value.trimmed();
     } else if (key == QLatin1String("type")) {
         if (!intKey(key, value, 0, 0xffffffffLL, &n, error))
             return false;
-        spec.type = quint32(n);
+        profile.type = quint32(n);
     } else if (key == QLatin1String("mac")) {
         if (!isMacText(value.trimmed()))
             return fail(error, QStringLiteral("mac: '%1' is not a MAC address").arg(value));
-        spec.mac = value.trimmed().toUpper();
+        profile.mac = value.trimmed().toUpper();
     } else if (key == QLatin1String("version")) {
-        spec.version = value;
+        profile.version = value;
     } else if (key == QLatin1String("mask")) {
         if (!isIpv4Text(value.trimmed()))
             return fail(error, QStringLiteral("mask: '%1' is not a dotted mask").arg(value));
-        spec.mask = value.trimmed();
+        profile.mask = value.trimmed();
     } else if (key == QLatin1String("gateway")) {
         if (!isIpv4Text(value.trimmed()))
             return fail(error, QStringLiteral("gateway: '%1' is not a dotted address").arg(value));
-        spec.gateway = value.trimmed();
+        profile.gateway = value.trimmed();
     } else if (key == QLatin1String("name")) {
-        spec.name = value;
+        profile.name = value;
     } else if (key == QLatin1String("uptime")) {
         if (!intKey(key, value, 0, 100LL * 365 * 86400, &n, error))
             return false;
-        spec.uptimeSeconds = n;
+        profile.uptimeSeconds = n;
     } else if (key == QLatin1String("udp")) {
         const QString v = value.trimmed().toLower();
         for (const auto& m : kUdpModes) {
             if (v == QLatin1String(m.first)) {
-                spec.udp = m.second;
+                profile.udp = m.second;
                 return true;
             }
         }
@@ -176,16 +177,16 @@ bool applyDeviceKey(DeviceSpec& spec, const QString& rawKey, const QString& valu
     } else if (key == QLatin1String("udp-delay")) {
         if (!intKey(key, value, 0, 600000, &n, error))
             return false;
-        spec.udpDelayMs = int(n);
+        profile.udpDelayMs = int(n);
     } else if (key == QLatin1String("udp-size")) {
         if (!intKey(key, value, 0, 65507, &n, error))
             return false;
-        spec.udpSize = int(n);
+        profile.udpSize = int(n);
     } else if (key == QLatin1String("http")) {
         const QString v = value.trimmed().toLower();
         for (const auto& m : kHttpModes) {
             if (v == QLatin1String(m.first)) {
-                spec.http = m.second;
+                profile.http = m.second;
                 return true;
             }
         }
@@ -195,84 +196,85 @@ bool applyDeviceKey(DeviceSpec& spec, const QString& rawKey, const QString& valu
     } else if (key == QLatin1String("http-size")) {
         if (!intKey(key, value, 0, 64 * 1024 * 1024, &n, error))
             return false;
-        spec.httpSize = int(n);
+        profile.httpSize = int(n);
     } else if (key == QLatin1String("http-status")) {
         if (!intKey(key, value, 100, 599, &n, error))
             return false;
-        spec.httpStatus = int(n);
+        profile.httpStatus = int(n);
     } else if (key == QLatin1String("http-piece")) {
         if (!intKey(key, value, 1, 1 << 20, &n, error))
             return false;
-        spec.httpPieceBytes = int(n);
+        profile.httpPieceBytes = int(n);
     } else if (key == QLatin1String("http-interval")) {
         if (!intKey(key, value, 0, 600000, &n, error))
             return false;
-        spec.httpIntervalMs = int(n);
+        profile.httpIntervalMs = int(n);
     } else if (key == QLatin1String("http-only")) {
-        spec.httpOnly.clear();
+        profile.httpOnly.clear();
         const QStringList parts =
             value.split(QRegularExpression(QStringLiteral("[/; ]")), Qt::SkipEmptyParts);
         for (const QString& p : parts) {
             if (!intKey(key, p, 0, 0x7fffffff, &n, error))
                 return false;
-            spec.httpOnly << int(n);
+            profile.httpOnly << int(n);
         }
     } else if (key == QLatin1String("restart")) {
         if (!intKey(key, value, 0, 3600, &n, error))
             return false;
-        spec.restartSeconds = int(n);
+        profile.restartSeconds = int(n);
     } else {
         return fail(error, QStringLiteral("unknown device key '%1'").arg(rawKey));
     }
     return true;
 }
 
-bool applyDeviceText(DeviceSpec& spec, const QString& text, QString* error) {
+bool applyDeviceText(DeviceProfile& profile, const QString& text, QString* error) {
     const QStringList pairs = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString& pair : pairs) {
         const int eq = pair.indexOf(QLatin1Char('='));
         if (eq <= 0)
             return fail(error, QStringLiteral("'%1' is not key=value").arg(pair));
-        if (!applyDeviceKey(spec, pair.left(eq), pair.mid(eq + 1), error))
+        if (!applyDeviceKey(profile, pair.left(eq), pair.mid(eq + 1), error))
             return false;
     }
     return true;
 }
 
-bool applyDeviceJson(DeviceSpec& spec, const QJsonObject& object, QString* error) {
+bool applyDeviceJson(DeviceProfile& profile, const QJsonObject& object, QString* error) {
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (it.value().isObject() || it.value().isNull())
             return fail(error, QStringLiteral("%1: needs a number or a text").arg(it.key()));
-        if (!applyDeviceKey(spec, it.key(), jsonValueText(it.value()), error))
+        if (!applyDeviceKey(profile, it.key(), jsonValueText(it.value()), error))
             return false;
     }
     return true;
 }
 
-void completeDevice(DeviceSpec& spec, int index) {
-    const quint32 v = QHostAddress(spec.ip).toIPv4Address();
-    if (spec.mac.isEmpty())
-        spec.mac = macFor(spec.ip);
-    if (spec.gateway.isEmpty())
-        spec.gateway = QHostAddress((v & 0xffffff00u) | 1u).toString();
-    if (spec.version.isEmpty()) {
-        switch (spec.type) {
+void completeDevice(DeviceProfile& profile, int index) {
+    const quint32 v = QHostAddress(profile.ip).toIPv4Address();
+    if (profile.mac.isEmpty())
+        profile.mac = macFor(profile.ip);
+    if (profile.gateway.isEmpty())
+        profile.gateway = QHostAddress((v & 0xffffff00u) | 1u).toString();
+    if (profile.version.isEmpty()) {
+        switch (profile.type) {
             case 307:
-                spec.version = QStringLiteral("V2.4.1_20240311");
+                profile.version = QStringLiteral("V2.4.1_20240311");
                 break;
             case 2000:
-                spec.version = QStringLiteral("V1.8.0_20231120");
+                profile.version = QStringLiteral("V1.8.0_20231120");
                 break;
             default:
-                spec.version = QStringLiteral("V3.2.7_20240508");
+                profile.version = QStringLiteral("V3.2.7_20240508");
                 break;
         }
     }
-    if (spec.name.isEmpty())
-        spec.name =
-            QStringLiteral("%1-%2").arg(kindName(spec.type)).arg(v & 0xff, 3, 10, QLatin1Char('0'));
-    if (spec.uptimeSeconds < 0)
-        spec.uptimeSeconds = 3600 + qint64(index) * 437;
+    if (profile.name.isEmpty())
+        profile.name = QStringLiteral("%1-%2")
+                           .arg(kindName(profile.type))
+                           .arg(v & 0xff, 3, 10, QLatin1Char('0'));
+    if (profile.uptimeSeconds < 0)
+        profile.uptimeSeconds = 3600 + qint64(index) * 437;
 }
 
 bool expandAddressList(const QString& text, QStringList* out, QString* error) {
@@ -301,7 +303,7 @@ bool expandAddressList(const QString& text, QStringList* out, QString* error) {
 }
 
 bool makeFleet(int count, const QStringList& addresses, const QStringList& taken,
-               const QString& defaults, QList<DeviceSpec>* out, QString* error) {
+               const QString& defaults, QList<DeviceProfile>* out, QString* error) {
     static const quint32 kinds[] = {1102, 307, 1200, 2000};
     const QSet<QString> used(taken.begin(), taken.end());
     int made = 0;
@@ -310,13 +312,13 @@ bool makeFleet(int count, const QStringList& addresses, const QStringList& taken
             break;
         if (used.contains(ip))
             continue;
-        DeviceSpec spec;
-        spec.ip = ip;
-        spec.type = kinds[made % 4];
-        if (!applyDeviceText(spec, defaults, error))
+        DeviceProfile profile;
+        profile.ip = ip;
+        profile.type = kinds[made % 4];
+        if (!applyDeviceText(profile, defaults, error))
             return false;
-        spec.ip = ip;
-        out->append(spec);
+        profile.ip = ip;
+        out->append(profile);
         ++made;
     }
     if (made < count)
@@ -383,14 +385,14 @@ bool parseConfigJson(const QByteArray& text, SimConfig* config, QString* error) 
     for (int i = 0; i < devices.size(); ++i) {
         if (!devices.at(i).isObject())
             return fail(error, QStringLiteral("config: devices[%1] is not an object").arg(i));
-        DeviceSpec spec;
+        DeviceProfile profile;
         QString e;
-        if (!applyDeviceJson(spec, defaults, &e) ||
-            !applyDeviceJson(spec, devices.at(i).toObject(), &e))
+        if (!applyDeviceJson(profile, defaults, &e) ||
+            !applyDeviceJson(profile, devices.at(i).toObject(), &e))
             return fail(error, QStringLiteral("config: devices[%1]: %2").arg(i).arg(e));
-        if (spec.ip.isEmpty())
+        if (profile.ip.isEmpty())
             return fail(error, QStringLiteral("config: devices[%1] has no ip").arg(i));
-        config->devices << spec;
+        config->devices << profile;
     }
 
     const QJsonValue fleetValue = root.value(QLatin1String("fleet"));
@@ -406,7 +408,7 @@ bool parseConfigJson(const QByteArray& text, SimConfig* config, QString* error) 
         if (!expandAddressList(listText, &addresses, error))
             return false;
         QStringList taken;
-        for (const DeviceSpec& d : config->devices)
+        for (const DeviceProfile& d : config->devices)
             taken << d.ip;
         QStringList defaultPairs;
         for (auto it = defaults.begin(); it != defaults.end(); ++it)
@@ -423,7 +425,7 @@ bool validateConfig(const SimConfig& config, QString* error) {
         return fail(error, QStringLiteral("no devices to simulate"));
     QSet<QString> ips;
     QSet<QString> macs;
-    for (const DeviceSpec& d : config.devices) {
+    for (const DeviceProfile& d : config.devices) {
         if (!isIpv4Text(d.ip))
             return fail(error, QStringLiteral("device without a valid ip"));
         if (ips.contains(d.ip))

@@ -31,7 +31,7 @@ enum class HttpMode {
     Close,       // closes the connection at once
 };
 
-struct DeviceSpec {
+struct DeviceProfile {
     QString ip;
     quint32 type = 1102;
     QString mac;      // derived from the address when empty
@@ -58,7 +58,7 @@ struct DeviceSpec {
 };
 
 struct SimConfig {
-    QList<DeviceSpec> devices;
+    QList<DeviceProfile> devices;
     int httpPort = 80;
     bool udp = true;
     int restartSeconds = 3;
@@ -68,22 +68,23 @@ struct SimConfig {
 
 // Applies one key=value pair to a device. Returns false with a message for an unknown key
 // or a bad value.
-bool applyDeviceKey(DeviceSpec& spec, const QString& key, const QString& value, QString* error);
+bool applyDeviceKey(DeviceProfile& profile, const QString& key, const QString& value,
+                    QString* error);
 
 // Applies "key=value,key=value" to a device.
-bool applyDeviceText(DeviceSpec& spec, const QString& text, QString* error);
+bool applyDeviceText(DeviceProfile& profile, const QString& text, QString* error);
 
 // Applies the members of a JSON object (same keys as the text form; numbers or strings).
-bool applyDeviceJson(DeviceSpec& spec, const QJsonObject& object, QString* error);
+bool applyDeviceJson(DeviceProfile& profile, const QJsonObject& object, QString* error);
 
 // Fills what the description left empty (MAC, version, name, gateway, up-time), from the
 // address and the device's position in the list.
-void completeDevice(DeviceSpec& spec, int index);
+void completeDevice(DeviceProfile& profile, int index);
 
 // Makes `count` devices over `addresses` (skipping those in `taken`), each starting from
 // `defaults`; kinds cycle 1102, 307, 1200, 2000 unless the defaults name one.
 bool makeFleet(int count, const QStringList& addresses, const QStringList& taken,
-               const QString& defaults, QList<DeviceSpec>* out, QString* error);
+               const QString& defaults, QList<DeviceProfile>* out, QString* error);
 
 // Reads a JSON configuration file's content into `config` (see docs/devsim.md for its form).
 bool parseConfigJson(const QByteArray& text, SimConfig* config, QString* error);

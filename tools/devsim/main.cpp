@@ -77,7 +77,7 @@ int main(int argc, char* argv[]) {
         QStringLiteral("file"));
     const QCommandLineOption deviceOpt(QStringLiteral("device"),
                                        QStringLiteral("Add a device (repeatable)."),
-                                       QStringLiteral("spec"));
+                                       QStringLiteral("pairs"));
     const QCommandLineOption fleetOpt(QStringLiteral("fleet"),
                                       QStringLiteral("Add N devices over the --addresses."),
                                       QStringLiteral("n"));
@@ -89,7 +89,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption defaultsOpt(
         QStringLiteral("defaults"),
         QStringLiteral("key=value pairs every device starts from (faults included)."),
-        QStringLiteral("spec"));
+        QStringLiteral("pairs"));
     const QCommandLineOption portOpt(QStringLiteral("http-port"),
                                      QStringLiteral("TCP port of the HTTP commands (default 80)."),
                                      QStringLiteral("port"));
@@ -133,13 +133,13 @@ int main(int argc, char* argv[]) {
     }
     const QString defaults = parser.value(defaultsOpt);
     for (const QString& text : parser.values(deviceOpt)) {
-        devsim::DeviceSpec spec;
-        if (!devsim::applyDeviceText(spec, defaults, &error) ||
-            !devsim::applyDeviceText(spec, text, &error))
+        devsim::DeviceProfile profile;
+        if (!devsim::applyDeviceText(profile, defaults, &error) ||
+            !devsim::applyDeviceText(profile, text, &error))
             return die(QStringLiteral("--device %1: %2").arg(text, error));
-        if (spec.ip.isEmpty())
+        if (profile.ip.isEmpty())
             return die(QStringLiteral("--device %1: no ip").arg(text));
-        config.devices << spec;
+        config.devices << profile;
     }
     if (parser.isSet(fleetOpt)) {
         bool ok = false;
@@ -153,7 +153,7 @@ int main(int argc, char* argv[]) {
         if (!devsim::expandAddressList(list, &addresses, &error))
             return die(error);
         QStringList taken;
-        for (const devsim::DeviceSpec& d : config.devices)
+        for (const devsim::DeviceProfile& d : config.devices)
             taken << d.ip;
         if (!devsim::makeFleet(count, addresses, taken, defaults, &config.devices, &error))
             return die(error);
@@ -183,7 +183,7 @@ int main(int argc, char* argv[]) {
 
     if (parser.isSet(printOpt)) {
         QJsonArray devices;
-        for (const devsim::DeviceSpec& d : config.devices) {
+        for (const devsim::DeviceProfile& d : config.devices) {
             QJsonObject o{{QStringLiteral("ip"), d.ip},
                           {QStringLiteral("type"), qint64(d.type)},
                           {QStringLiteral("mac"), d.mac},

@@ -140,7 +140,7 @@ void HttpConnection::onDisconnected() {
 
 void HttpConnection::processRequests() {
     EventLog& log = device_->simulator()->log();
-    const DeviceSpec& spec = device_->spec();
+    const DeviceProfile& profile = device_->profile();
     while (!busy_ && !hung_ && !closed_) {
         HttpRequest r;
         const HttpRequestReader::State state = reader_.next(&r);
@@ -169,7 +169,7 @@ void HttpConnection::processRequests() {
 
         const int code = logRequest(r);
 
-        const HttpMode mode = spec.httpFaultApplies(code) ? spec.http : HttpMode::Normal;
+        const HttpMode mode = profile.httpFaultApplies(code) ? profile.http : HttpMode::Normal;
         switch (mode) {
             case HttpMode::Close:
                 // Only reached with http-only: the connection was accepted, the request read.
@@ -193,7 +193,7 @@ void HttpConnection::processRequests() {
                                               {QStringLiteral("Message"),
                                                QStringLiteral("request refused by device")}})
                         .toJson(QJsonDocument::Compact);
-                answer(code, spec.httpStatus, body, mode, r.keepAlive);
+                answer(code, profile.httpStatus, body, mode, r.keepAlive);
                 break;
             }
             default: {
@@ -202,7 +202,7 @@ void HttpConnection::processRequests() {
                 if (mode == HttpMode::Empty)
                     body.clear();
                 if (mode == HttpMode::Size)
-                    body = DeviceModel::paddedBody(code, spec.httpSize);
+                    body = DeviceModel::paddedBody(code, profile.httpSize);
                 restartAfter_ = a.restart;
                 answer(code, a.status, body, mode, r.keepAlive && !a.restart);
                 break;
@@ -243,12 +243,12 @@ void HttpConnection::answer(int code, int status, const QByteArray& body, HttpMo
 void HttpConnection::sendPiece() {
     if (closed_)
         return;
-    const int n = qMin(device_->spec().httpPieceBytes, outgoing_.size());
+    const int n = qMin(device_->profile().httpPieceBytes, outgoing_.size());
     socket_->write(outgoing_.left(n));
     socket_->flush();
     outgoing_.remove(0, n);
     if (!outgoing_.isEmpty()) {
-        pieceTimer_.start(device_->spec().httpIntervalMs);
+        pieceTimer_.start(device_->profile().httpIntervalMs);
         return;
     }
     busy_ = false;
@@ -270,7 +270,7 @@ void HttpConnection::afterAnswer() {
 // ---------------------------------------------------------------------------------------------
 // SimDevice
 
-SimDevice::SimDevice(Simulator* sim, const DeviceSpec& spec) : sim_(sim), model_(spec) {}
+SimDevice::SimDevice(Simulator* sim, const DeviceProfile& profile) : sim_(sim), model_(profile) {}
 
 SimDevice::~SimDevice() {
     unbindAll();
@@ -330,10 +330,10 @@ void SimDevice::onUdpReadyRead() {
 }
 
 void SimDevice::answerProbe(const QHostAddress& peer, quint16 port) {
-    if (!online_ || spec().udp == UdpMode::Silent)
+    if (!online_ || profile().udp == UdpMode::Silent)
         return;
-    if (spec().udpDelayMs > 0) {
-        QTimer::singleShot(spec().udpDelayMs, this, [this, peer, port] {
+    if (profile().udpDelayMs > 0) {
+        QTimer::singleShot(profile().udpDelayMs, this, [this, peer, port] {
             if (online_)
                 sendReply(model_.discoveryReply(), peer, port);
         });
@@ -345,7 +345,7 @@ void SimDevice::answerProbe(const QHostAddress& peer, quint16 port) {
 void SimDevice::sendReply(const QByteArray& reply, const QHostAddress& peer, quint16 port) {
     if (!udp_ || reply.isEmpty())
         return;
-    const int copies = spec().udp == UdpMode::Twice ? 2 : 1;
+    const int copies = profile().udp == UdpMode::Twice ? 2 : 1;
     for (int i = 0; i < copies; ++i) {
         const qint64 sent = udp_->writeDatagram(reply, peer, port);
         sim_->log().write(QJsonObject{
@@ -354,7 +354,7 @@ void SimDevice::sendReply(const QByteArray& reply, const QHostAddress& peer, qui
             {QStringLiteral("peer"), Simulator::endpoint(peer, port)},
             {QStringLiteral("size"), reply.size()},
             {QStringLiteral("sent"), sent},
-            {QStringLiteral("fault"), udpModeName(spec().udp)},
+            {QStringLiteral("fault"), udpModeName(profile().udp)},
         });
     }
 }
@@ -366,7 +366,7 @@ void SimDevice::onNewConnection() {
             {QStringLiteral("kind"), QStringLiteral("tcp-accept")},
             {QStringLiteral("device"), address()},
             {QStringLiteral("peer"), Simulator::endpoint(s->peerAddress(), s->peerPort())}});
-        if (spec().http == HttpMode::Close && spec().httpOnly.isEmpty()) {
+        if (profile().http == HttpMode::Close && profile().httpOnly.isEmpty()) {
             // Closes before reading anything: the client sees the connection end at once.
             sim_->log().write(QJsonObject{
                 {QStringLiteral("kind"), QStringLiteral("tcp-close")},
@@ -390,7 +390,7 @@ void SimDevice::restart(HttpConnection* origin) {
         origin->finish();
     }
     unbindAll();
-    const int seconds = sim_->restartSeconds(spec());
+    const int seconds = sim_->restartSeconds(profile());
     sim_->log().write(QJsonObject{{QStringLiteral("kind"), QStringLiteral("restart-down")},
                                   {QStringLiteral("device"), before},
                                   {QStringLiteral("seconds"), seconds}});
@@ -458,8 +458,8 @@ bool Simulator::start(QString* error) {
         }
         connect(wildcard_, &QUdpSocket::readyRead, this, &Simulator::onWildcardReadyRead);
     }
-    for (const DeviceSpec& spec : config_.devices) {
-        devices_.push_back(std::make_unique<SimDevice>(this, spec));
+    for (const DeviceProfile& profile : config_.devices) {
+        devices_.push_back(std::make_unique<SimDevice>(this, profile));
         if (!devices_.back()->bindAll(error))
             return false;
     }

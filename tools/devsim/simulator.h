@@ -63,11 +63,11 @@ class Simulator;
 class SimDevice : public QObject {
     Q_OBJECT
 public:
-    SimDevice(Simulator* sim, const DeviceSpec& spec);
+    SimDevice(Simulator* sim, const DeviceProfile& profile);
     ~SimDevice() override;
 
     DeviceModel& model() { return model_; }
-    const DeviceSpec& spec() const { return model_.spec(); }
+    const DeviceProfile& profile() const { return model_.profile(); }
     bool online() const { return online_; }
     QString address() const { return model_.net().ip; }
     Simulator* simulator() const { return sim_; }
@@ -110,8 +110,8 @@ public:
 
     const SimConfig& config() const { return config_; }
     EventLog& log() { return log_; }
-    int restartSeconds(const DeviceSpec& spec) const {
-        return spec.restartSeconds >= 0 ? spec.restartSeconds : config_.restartSeconds;
+    int restartSeconds(const DeviceProfile& profile) const {
+        return profile.restartSeconds >= 0 ? profile.restartSeconds : config_.restartSeconds;
     }
 
     static QString endpoint(const QHostAddress& address, quint16 port);
