@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkAddressEntry>
+#include <QStringList>
 #include <QtTest>
 #include <cstring>
 #include <string>
@@ -36,10 +37,20 @@ bool send_to(sock::native_socket from, const sockaddr_in& to, const std::string&
 
 }  // namespace
 
+// Outside a sweep the result document takes nothing, and says so on every reply.
+void drop_debug(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtDebugMsg) {
+        qt_message_output(type, context, message);
+    }
+}
+
 class DiscoveryUnit : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { qInstallMessageHandler(drop_debug); }
+    void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+
     void probe_is_48_bytes_without_nul() {
         QCOMPARE(discovery_probe_length, std::size_t(48));
         QCOMPARE(std::strlen(discovery_probe), std::size_t(48));
@@ -163,6 +174,74 @@ private slots:
         QCOMPARE(sock::receive_datagram(rx, buffer, sizeof(buffer), &sender), -1L);
         QVERIFY(timer.elapsed() < 500);
         sock::closesocket(rx);
+    }
+
+    // receive_replies on a loopback socket (no sweep, nothing broadcast): what it records as
+    // seen, when it stops, and that it closes its descriptor.
+    void receive_thread_keeps_or_drops_data() {
+        QTest::addColumn<QStringList>("datagrams");
+        QTest::addColumn<QStringList>("seen");
+        const QString ok1023 = QString(1023, QLatin1Char('9'));
+        const QString long1024 = QString(1024, QLatin1Char('9'));
+        auto reply = [](const QString& ip) {
+            return QStringLiteral("{\"NetConfig\":[{\"IpAddr\":\"%1\"}]}").arg(ip);
+        };
+        QTest::newRow("dotted address")
+            << QStringList{reply("198.51.100.10")} << QStringList{"198.51.100.10"};
+        QTest::newRow("numeric address as its text")
+            << QStringList{"{\"NetConfig\":[{\"IpAddr\":42}]}"} << QStringList{"42"};
+        QTest::newRow("1023-byte address kept")
+            << QStringList{reply(ok1023)} << QStringList{ok1023};
+        QTest::newRow("1024-byte address dropped, not seen")
+            << QStringList{reply(long1024), reply("198.51.100.11")} << QStringList{"198.51.100.11"};
+        QTest::newRow("not JSON records the empty text")
+            << QStringList{"not json", reply("198.51.100.12")} << QStringList{"", "198.51.100.12"};
+    }
+
+    void receive_thread_keeps_or_drops() {
+        QFETCH(QStringList, datagrams);
+        QFETCH(QStringList, seen);
+        sockaddr_in a{}, b{};
+        sock::native_socket rx = loopback_socket(&a);
+        sock::native_socket tx = loopback_socket(&b);
+        for (const QString& d : datagrams) {
+            QVERIFY(send_to(tx, a, d.toStdString()));
+        }
+        unsigned long ul = 1;
+        QCOMPARE(sock::ioctlsocket(rx, FIONBIO, &ul), 0);
+        receive_replies(rx);
+        QStringList recorded;
+        for (const std::string& s : seen_addresses) {
+            recorded << QString::fromStdString(s);
+        }
+        seen_addresses.clear();
+        QCOMPARE(recorded, seen);
+        sock::closesocket(tx);
+    }
+
+    void receive_thread_stops_after_255_datagrams() {
+        sockaddr_in a{}, b{};
+        sock::native_socket rx = loopback_socket(&a);
+        sock::native_socket tx = loopback_socket(&b);
+        QCOMPARE(sock::set_int_option(rx, SOL_SOCKET, SO_RCVBUF, 1 << 20), 0);
+        for (int i = 0; i < 300; ++i) {
+            const std::string d = "{\"NetConfig\":[{\"IpAddr\":\"a" + std::to_string(i) + "\"}]}";
+            QVERIFY(send_to(tx, a, d));
+        }
+        unsigned long ul = 1;
+        sock::ioctlsocket(rx, FIONBIO, &ul);
+        QElapsedTimer timer;
+        timer.start();
+        receive_replies(rx);
+        // Stopped at the 255th datagram with more waiting: no closing one-second wait.
+        QVERIFY2(timer.elapsed() < 900, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(seen_addresses.size(), std::size_t(255));
+        seen_addresses.clear();
+#ifndef _WIN32
+        // The thread closed its descriptor.
+        QCOMPARE(::fcntl(rx, F_GETFD), -1);
+#endif
+        sock::closesocket(tx);
     }
 };
 
