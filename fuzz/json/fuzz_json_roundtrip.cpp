@@ -1,5 +1,6 @@
 // Read, write compact, read again, write again: the two texts must be equal. The formatted
 // text must read back to the same tree, and the document's copy by text must agree.
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (!doc.IsVoid())
             Fail("document read what the reader refused", input, "");
         return 0;
+    }
+    // A Double read from a number text is the correctly rounded value of that text.
+    if (r.root->kind == kJsonDouble) {
+        const char* p = input.c_str();
+        while (static_cast<unsigned char>(*p) - 1u < 0x20u)
+            ++p;
+        double expected = 0;
+        std::from_chars_result fc =
+            std::from_chars(p, input.c_str() + std::strlen(input.c_str()), expected);
+        if (fc.ec == std::errc() &&
+            std::memcmp(&expected, &r.root->double_value, sizeof expected) != 0)
+            Fail("double differs from from_chars", input, std::to_string(r.root->double_value));
     }
     const std::string compact = JsonWrite(r.root, JsonLayout::kCompact);
     const std::string formatted = JsonWrite(r.root, JsonLayout::kFormatted);
