@@ -10,7 +10,7 @@ packages=(
   libbenchmark-dev rapidjson-dev nlohmann-json3-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-format
   iproute2 iptables procps psmisc
-  curl wrk
+  curl wrk python3
   xvfb xauth xdotool x11-utils imagemagick librsvg2-bin
   fonts-wqy-microhei
   chromium
