@@ -249,90 +249,37 @@ void TestJsonDocument::writeFamilies_data() {
     const CJsonObject doc("{\"x\":[1,\"y\"]}");
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    auto row = [](const char* name, Op put, Op append, Op prepend, Op replace, Op replaceAt,
-                  const char* text) {
-        QTest::newRow(name) << put << append << prepend << replace << replaceAt << QByteArray(text);
-    };
-    row(
-        "String", [](CJsonObject& d) { return d.PutString("k", "a\"\n"); },
-        [](CJsonObject& d) { return d.AppendString("a\"\n"); },
-        [](CJsonObject& d) { return d.PrependString("a\"\n"); },
-        [](CJsonObject& d) { return d.ReplaceString("k", "a\"\n"); },
-        [](CJsonObject& d) { return d.ReplaceStringAt(0, "a\"\n"); }, "\"a\\\"\\n\"");
-    row(
-        "Int32 negative is signed", [](CJsonObject& d) { return d.PutInt32("k", -5); },
-        [](CJsonObject& d) { return d.AppendInt32(-5); },
-        [](CJsonObject& d) { return d.PrependInt32(-5); },
-        [](CJsonObject& d) { return d.ReplaceInt32("k", -5); },
-        [](CJsonObject& d) { return d.ReplaceInt32At(0, -5); }, "-5");
-    row(
-        "Uint32 max is unsigned", [](CJsonObject& d) { return d.PutUint32("k", 4294967295u); },
-        [](CJsonObject& d) { return d.AppendUint32(4294967295u); },
-        [](CJsonObject& d) { return d.PrependUint32(4294967295u); },
-        [](CJsonObject& d) { return d.ReplaceUint32("k", 4294967295u); },
-        [](CJsonObject& d) { return d.ReplaceUint32At(0, 4294967295u); }, "4294967295");
     const int64_t i64 = std::numeric_limits<int64_t>::min();
-    row(
-        "Int64 min", [=](CJsonObject& d) { return d.PutInt64("k", i64); },
-        [=](CJsonObject& d) { return d.AppendInt64(i64); },
-        [=](CJsonObject& d) { return d.PrependInt64(i64); },
-        [=](CJsonObject& d) { return d.ReplaceInt64("k", i64); },
-        [=](CJsonObject& d) { return d.ReplaceInt64At(0, i64); }, "-9223372036854775808");
     const uint64_t u64 = std::numeric_limits<uint64_t>::max();
-    row(
-        "Uint64 max", [=](CJsonObject& d) { return d.PutUint64("k", u64); },
-        [=](CJsonObject& d) { return d.AppendUint64(u64); },
-        [=](CJsonObject& d) { return d.PrependUint64(u64); },
-        [=](CJsonObject& d) { return d.ReplaceUint64("k", u64); },
-        [=](CJsonObject& d) { return d.ReplaceUint64At(0, u64); }, "18446744073709551615");
-    row(
-        "Bool", [](CJsonObject& d) { return d.PutBool("k", true); },
-        [](CJsonObject& d) { return d.AppendBool(true); },
-        [](CJsonObject& d) { return d.PrependBool(true); },
-        [](CJsonObject& d) { return d.ReplaceBool("k", true); },
-        [](CJsonObject& d) { return d.ReplaceBoolAt(0, true); }, "true");
-    row(
-        "Bool false", [](CJsonObject& d) { return d.PutBool("k", false); },
-        [](CJsonObject& d) { return d.AppendBool(false); },
-        [](CJsonObject& d) { return d.PrependBool(false); },
-        [](CJsonObject& d) { return d.ReplaceBool("k", false); },
-        [](CJsonObject& d) { return d.ReplaceBoolAt(0, false); }, "false");
-    row(
-        "Float widened", [](CJsonObject& d) { return d.PutFloat("k", 0.1f); },
-        [](CJsonObject& d) { return d.AppendFloat(0.1f); },
-        [](CJsonObject& d) { return d.PrependFloat(0.1f); },
-        [](CJsonObject& d) { return d.ReplaceFloat("k", 0.1f); },
-        [](CJsonObject& d) { return d.ReplaceFloatAt(0, 0.1f); }, "0.100000");
-    row(
-        "Double", [](CJsonObject& d) { return d.PutDouble("k", 1e10); },
-        [](CJsonObject& d) { return d.AppendDouble(1e10); },
-        [](CJsonObject& d) { return d.PrependDouble(1e10); },
-        [](CJsonObject& d) { return d.ReplaceDouble("k", 1e10); },
-        [](CJsonObject& d) { return d.ReplaceDoubleAt(0, 1e10); }, "10000000000.000000");
-    row(
-        "Double NaN writes null", [=](CJsonObject& d) { return d.PutDouble("k", nan); },
-        [=](CJsonObject& d) { return d.AppendDouble(nan); },
-        [=](CJsonObject& d) { return d.PrependDouble(nan); },
-        [=](CJsonObject& d) { return d.ReplaceDouble("k", nan); },
-        [=](CJsonObject& d) { return d.ReplaceDoubleAt(0, nan); }, "null");
-    row(
-        "Float infinity writes null", [=](CJsonObject& d) { return d.PutFloat("k", -inf); },
-        [=](CJsonObject& d) { return d.AppendFloat(-inf); },
-        [=](CJsonObject& d) { return d.PrependFloat(-inf); },
-        [=](CJsonObject& d) { return d.ReplaceFloat("k", -inf); },
-        [=](CJsonObject& d) { return d.ReplaceFloatAt(0, -inf); }, "null");
-    row(
-        "Null", [](CJsonObject& d) { return d.PutNull("k"); },
-        [](CJsonObject& d) { return d.AppendNull(); },
-        [](CJsonObject& d) { return d.PrependNull(); },
-        [](CJsonObject& d) { return d.ReplaceNull("k"); },
-        [](CJsonObject& d) { return d.ReplaceNullAt(0); }, "null");
-    row(
-        "Document", [=](CJsonObject& d) { return d.PutDocument("k", doc); },
-        [=](CJsonObject& d) { return d.AppendDocument(doc); },
-        [=](CJsonObject& d) { return d.PrependDocument(doc); },
-        [=](CJsonObject& d) { return d.ReplaceDocument("k", doc); },
-        [=](CJsonObject& d) { return d.ReplaceDocumentAt(0, doc); }, "{\"x\":[1,\"y\"]}");
+    const std::string str = "a\"\n";
+    // clang-format off
+#define FAMILY(name, Type, value, text)                                                   \
+    QTest::newRow(name) << Op([=](CJsonObject& d) { return d.Put##Type("k", value); })      \
+                        << Op([=](CJsonObject& d) { return d.Append##Type(value); })        \
+                        << Op([=](CJsonObject& d) { return d.Prepend##Type(value); })       \
+                        << Op([=](CJsonObject& d) { return d.Replace##Type("k", value); })  \
+                        << Op([=](CJsonObject& d) { return d.Replace##Type##At(0, value); }) \
+                        << QByteArray(text)
+    FAMILY("String", String, str, "\"a\\\"\\n\"");
+    FAMILY("Int32 negative is signed", Int32, -5, "-5");
+    FAMILY("Uint32 max is unsigned", Uint32, 4294967295u, "4294967295");
+    FAMILY("Int64 min", Int64, i64, "-9223372036854775808");
+    FAMILY("Uint64 max", Uint64, u64, "18446744073709551615");
+    FAMILY("Bool true", Bool, true, "true");
+    FAMILY("Bool false", Bool, false, "false");
+    FAMILY("Float widened", Float, 0.1f, "0.100000");
+    FAMILY("Double", Double, 1e10, "10000000000.000000");
+    FAMILY("Double NaN writes null", Double, nan, "null");
+    FAMILY("Float infinity writes null", Float, static_cast<float>(-inf), "null");
+    FAMILY("Document", Document, doc, "{\"x\":[1,\"y\"]}");
+#undef FAMILY
+    // clang-format on
+    QTest::newRow("Null") << Op([](CJsonObject& d) { return d.PutNull("k"); })
+                          << Op([](CJsonObject& d) { return d.AppendNull(); })
+                          << Op([](CJsonObject& d) { return d.PrependNull(); })
+                          << Op([](CJsonObject& d) { return d.ReplaceNull("k"); })
+                          << Op([](CJsonObject& d) { return d.ReplaceNullAt(0); })
+                          << QByteArray("null");
 }
 
 void TestJsonDocument::writeFamilies() {
