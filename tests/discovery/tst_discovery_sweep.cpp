@@ -119,9 +119,9 @@ private:
     bool added_ = false;
 };
 
-bool start_devices(Devsim& sim, const QStringList& specs) {
-    for (const QString& spec : specs) {
-        sim.device(spec);
+bool start_devices(Devsim& sim, const QStringList& devices) {
+    for (const QString& device : devices) {
+        sim.device(device);
     }
     return sim.start(Devsim::Where::DeviceHost);
 }
