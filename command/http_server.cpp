@@ -44,25 +44,22 @@ constexpr auto kPollTime = std::chrono::milliseconds(200);
 constexpr auto kLingerTime = std::chrono::milliseconds(2000);
 constexpr std::size_t kReadChunk = 16 * 1024;
 
-const char kReplyOkHead[] =
-    "HTTP/1.1 200 OK\r\n"
-    "Content-Type: application/json\r\n"
-    "Access-Control-Allow-Origin: *\r\n"
-    "Access-Control-Max-Age: 3600\r\n"
-    "Access-Control-Allow-Headers: X-Requested-With,content-type\r\n"
-    "Access-Control-Allow-Methods: GET,POST,OPTIONS,DELETE\r\n"
+// Both replies carry the same type and cross-origin headers, so a browser page may call us.
+#define CORVANE_REPLY_HEADERS                                         \
+    "Content-Type: application/json\r\n"                              \
+    "Access-Control-Allow-Origin: *\r\n"                              \
+    "Access-Control-Max-Age: 3600\r\n"                                \
+    "Access-Control-Allow-Headers: X-Requested-With,content-type\r\n" \
+    "Access-Control-Allow-Methods: GET,POST,OPTIONS,DELETE\r\n"       \
     "Access-Control-Allow-Credentials:true\r\n"
-    "Content-Length: %d\r\n\r\n";
+
+const char kReplyOkHead[] =
+    "HTTP/1.1 200 OK\r\n" CORVANE_REPLY_HEADERS "Content-Length: %d\r\n\r\n";
 
 const char kReplyBadRequest[] =
-    "HTTP/1.1 400 bad request\r\n"
-    "Content-Type: application/json\r\n"
-    "Access-Control-Allow-Origin: *\r\n"
-    "Access-Control-Max-Age: 3600\r\n"
-    "Access-Control-Allow-Headers: X-Requested-With,content-type\r\n"
-    "Access-Control-Allow-Methods: GET,POST,OPTIONS,DELETE\r\n"
-    "Access-Control-Allow-Credentials:true\r\n"
-    "Content-Length: 0\r\n\r\n";
+    "HTTP/1.1 400 bad request\r\n" CORVANE_REPLY_HEADERS "Content-Length: 0\r\n\r\n";
+
+#undef CORVANE_REPLY_HEADERS
 
 const char kReplyContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 

@@ -11,17 +11,9 @@
 #include <QtTest>
 
 #include "base_frame.h"
+#include "find_widget.h"
 
 namespace {
-
-template <typename T>
-T* widget(QWidget& window, const char* name) {
-    T* w = window.findChild<T*>(QString::fromLatin1(name));
-    if (w == nullptr) {
-        qFatal("no widget %s", name);
-    }
-    return w;
-}
 
 QStringList headerTexts(QTableWidget* table) {
     QStringList texts;

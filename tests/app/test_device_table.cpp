@@ -8,20 +8,12 @@
 
 #include "base_frame.h"
 #include "devsim_harness.h"
+#include "find_widget.h"
 
 using corvane::test::Devsim;
 using corvane::test::TestNetwork;
 
 namespace {
-
-template <typename T>
-T* widget(QWidget& window, const char* name) {
-    T* w = window.findChild<T*>(QString::fromLatin1(name));
-    if (w == nullptr) {
-        qFatal("no widget %s", name);
-    }
-    return w;
-}
 
 struct Row {
     QString ip;
