@@ -226,13 +226,6 @@ void Base_Frame::Serach_Show_table() {
         }
     }
 
-    for (int r = 0; r < table->rowCount(); ++r) {
-        for (int c = 0; c < table->columnCount(); ++c) {
-            if (QTableWidgetItem* item = table->item(r, c)) {
-                item->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-            }
-        }
-    }
     table_copy.clear();
 
     table->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -262,6 +255,7 @@ void Base_Frame::fillRow(int row, const Device_Info& device) {
     };
     for (int column = 0; column < kColumnCount; ++column) {
         auto* item = new QTableWidgetItem(texts[column]);
+        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
         if (column == 0) {
             item->setCheckState(Qt::Unchecked);
         }

@@ -89,13 +89,7 @@ QJsonArray parameters_of(const QByteArray& text) {
 QStringList addresses_of(const QJsonArray& parameters) {
     QStringList out;
     for (const QJsonValue& reply : parameters) {
-        out << reply.toObject()
-                   .value(QStringLiteral("NetConfig"))
-                   .toArray()
-                   .at(0)
-                   .toObject()
-                   .value(QStringLiteral("IpAddr"))
-                   .toString();
+        out << corvane::test::replyIpAddr(reply.toObject());
     }
     std::sort(out.begin(), out.end());
     return out;

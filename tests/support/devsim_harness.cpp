@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
 #include <QUdpSocket>
@@ -284,6 +285,15 @@ QList<QNetworkDatagram> probeFrom(const QHostAddress& from, int waitMs) {
             replies << socket.receiveDatagram(65536);
     }
     return replies;
+}
+
+QString replyIpAddr(const QJsonObject& reply) {
+    return reply.value(QStringLiteral("NetConfig"))
+        .toArray()
+        .at(0)
+        .toObject()
+        .value(QStringLiteral("IpAddr"))
+        .toString();
 }
 
 }  // namespace corvane::test

@@ -127,6 +127,9 @@ QByteArray discoveryProbe();
 // socket bound to `from` (port 0) and collects what comes back within `waitMs`.
 QList<QNetworkDatagram> probeFrom(const QHostAddress& from, int waitMs);
 
+// "IpAddr" of element 0 of "NetConfig" of a device reply; "" when it has none.
+QString replyIpAddr(const QJsonObject& reply);
+
 // Decodes one log line; false when it is not a record.
 bool parseDevsimRecord(const QByteArray& line, DevsimRecord* out);
 

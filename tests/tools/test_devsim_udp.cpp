@@ -29,13 +29,7 @@ QJsonObject asObject(const QByteArray& bytes) {
 }
 
 QString replyIp(const QNetworkDatagram& d) {
-    return asObject(d.data())
-        .value(QStringLiteral("NetConfig"))
-        .toArray()
-        .at(0)
-        .toObject()
-        .value(QStringLiteral("IpAddr"))
-        .toString();
+    return corvane::test::replyIpAddr(asObject(d.data()));
 }
 
 QList<QNetworkDatagram> from(const QList<QNetworkDatagram>& all, const QString& sender) {

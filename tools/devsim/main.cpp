@@ -158,20 +158,18 @@ int main(int argc, char* argv[]) {
         if (!devsim::makeFleet(count, addresses, taken, defaults, &config.devices, &error))
             return die(error);
     }
-    if (parser.isSet(portOpt)) {
+    // A whole number within [low, high] from an option that was given; false when it is not.
+    auto boundedInt = [&parser](const QCommandLineOption& option, int low, int high, int* out) {
         bool ok = false;
-        config.httpPort = parser.value(portOpt).toInt(&ok);
-        if (!ok || config.httpPort < 1 || config.httpPort > 65535)
-            return die(QStringLiteral("--http-port needs 1 to 65535"));
-    }
+        *out = parser.value(option).toInt(&ok);
+        return ok && *out >= low && *out <= high;
+    };
+    if (parser.isSet(portOpt) && !boundedInt(portOpt, 1, 65535, &config.httpPort))
+        return die(QStringLiteral("--http-port needs 1 to 65535"));
     if (parser.isSet(noUdpOpt))
         config.udp = false;
-    if (parser.isSet(restartOpt)) {
-        bool ok = false;
-        config.restartSeconds = parser.value(restartOpt).toInt(&ok);
-        if (!ok || config.restartSeconds < 0 || config.restartSeconds > 3600)
-            return die(QStringLiteral("--restart-seconds needs 0 to 3600"));
-    }
+    if (parser.isSet(restartOpt) && !boundedInt(restartOpt, 0, 3600, &config.restartSeconds))
+        return die(QStringLiteral("--restart-seconds needs 0 to 3600"));
     if (parser.isSet(logOpt))
         config.logPath = parser.value(logOpt);
     if (parser.isSet(readyOpt))
