@@ -107,17 +107,20 @@ QStringList Base_Frame::tableHeaderLabels(bool english) {
 void Base_Frame::setupTable(bool english) {
     QTableWidget* table = ui->tableWidget;
 
-    // The header view reads its labels from a model of its own; setHorizontalHeader keeps a
-    // header's existing model. The model belongs to the header, and the table deletes the
-    // previous header when a new one is set, so repeated switches leave nothing behind.
-    auto* header = new QHeaderView(Qt::Horizontal, table);
-    auto* labels = new QStandardItemModel(header);
+    // One header for the life of the window, reading its labels from a model of its own; a
+    // switch replaces the labels only. A header view set on a table that is already shown
+    // stays hidden, which would put the first row where the header belongs.
+    auto* labels = qobject_cast<QStandardItemModel*>(table->horizontalHeader()->model());
+    if (labels == nullptr || labels->parent() != table->horizontalHeader()) {
+        auto* header = new QHeaderView(Qt::Horizontal, table);
+        labels = new QStandardItemModel(header);
+        header->setModel(labels);
+        // The default minimum comes from the font's widest glyph (36 px with a CJK fallback
+        // font), which would widen the 30-pixel tick-box column that select_all sits over.
+        header->setMinimumSectionSize(kColumnWidths[0]);
+        table->setHorizontalHeader(header);
+    }
     labels->setHorizontalHeaderLabels(tableHeaderLabels(english));
-    header->setModel(labels);
-    // The default minimum comes from the font's widest glyph (36 px with a CJK fallback
-    // font), which would widen the 30-pixel tick-box column that select_all sits over.
-    header->setMinimumSectionSize(kColumnWidths[0]);
-    table->setHorizontalHeader(header);
 
     for (int column = 0; column < kColumnCount; ++column) {
         table->setColumnWidth(column, kColumnWidths[column]);
@@ -257,10 +260,36 @@ void Base_Frame::fillRow(int row, const Device_Info& device) {
         auto* item = new QTableWidgetItem(texts[column]);
         item->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
         if (column == 0) {
-            item->setCheckState(Qt::Unchecked);
+            // A kind the tool does not know is shown, never acted on: no tick box, so
+            // select-all, reboot and upgrade pass it by.
+            if (group == DeviceGroup::Other) {
+                item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
+            } else {
+                item->setCheckState(Qt::Unchecked);
+            }
         }
         table->setItem(row, column, item);
     }
+}
+
+namespace {
+
+bool hasTickBox(const QTableWidgetItem* item) {
+    return item != nullptr && (item->flags() & Qt::ItemIsUserCheckable);
+}
+
+}  // namespace
+
+QList<int> Base_Frame::tickedRows() const {
+    QList<int> rows;
+    const QTableWidget* table = ui->tableWidget;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem* item = table->item(row, 0);
+        if (hasTickBox(item) && item->data(Qt::CheckStateRole).toInt() != 0) {
+            rows.append(row);
+        }
+    }
+    return rows;
 }
 
 void Base_Frame::remove_row(int row) {
@@ -291,7 +320,8 @@ void Base_Frame::on_select_all_stateChanged(int state) {
     const Qt::CheckState tick = state == Qt::Checked ? Qt::Checked : Qt::Unchecked;
     QTableWidget* table = ui->tableWidget;
     for (int row = 0; row < table->rowCount(); ++row) {
-        if (QTableWidgetItem* item = table->item(row, 0)) {
+        QTableWidgetItem* item = table->item(row, 0);
+        if (hasTickBox(item)) {
             item->setCheckState(tick);
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
 #include <QString>
 #include <QTimer>
@@ -62,9 +63,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // Header, widths, style and font of the table for one language. The constructor and the
-    // language switch both run it; the switch builds a fresh header each time.
+    // Header labels, widths, style and font of the table for one language. The constructor
+    // and the language switch both run it; the header itself is made once.
     void setupTable(bool english);
+    // Rows whose tick box is ticked (checked or partially), ascending. Rows of kinds the tool
+    // does not act on have no tick box and are never among them.
+    QList<int> tickedRows() const;
     void setActionTexts(bool english);
     // One table row from a device record, every cell replaced.
     void fillRow(int row, const Device_Info& device);

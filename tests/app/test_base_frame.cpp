@@ -269,7 +269,7 @@ void TestBaseFrame::languageSwitch() {
     QCOMPARE(actionTexts(rx), QStringList{rxMenu});
 }
 
-// Each switch builds a new header; the old one and its model must not pile up.
+// Switches replace the header's labels; headers and label models must not pile up.
 void TestBaseFrame::switchingRepeatedlyKeepsOneHeader() {
     Base_Frame window;
     window.show();

@@ -25,13 +25,27 @@ const QStringList kFleet{
     "ip=198.51.100.200,type=1102", "ip=198.51.100.30,type=307",  "ip=203.0.113.10,type=1102",
     "ip=198.51.100.60,type=4242",  "ip=198.51.100.20,type=1102", "ip=198.51.100.40,type=2000",
     "ip=198.51.100.100,type=1102", "ip=198.51.100.11,type=307",  "ip=198.51.100.50,type=1200",
+    "ip=198.51.100.70,type=0",
 };
 
 const QList<Row> kFleetRows{
     {"198.51.100.20", "TX"},  {"198.51.100.50", "TX"},     {"198.51.100.100", "TX"},
     {"198.51.100.200", "TX"}, {"203.0.113.10", "TX"},      {"198.51.100.11", "RX"},
     {"198.51.100.30", "RX"},  {"198.51.100.40", "KVM_RX"}, {"198.51.100.60", "4242"},
+    {"198.51.100.70", "0"},
 };
+
+// Rows of the kinds the tool acts on carry a tick box; any other kind is display-only.
+bool actedOn(const QString& kind) {
+    return kind == QLatin1String("TX") || kind == QLatin1String("RX") ||
+           kind == QLatin1String("KVM_RX");
+}
+
+bool hasTickBox(QTableWidget* table, int row) {
+    QTableWidgetItem* item = table->item(row, 0);
+    return item->flags().testFlag(Qt::ItemIsUserCheckable) &&
+           item->data(Qt::CheckStateRole).isValid();
+}
 
 QString text(QTableWidget* table, int row, int column) {
     QTableWidgetItem* item = table->item(row, column);
@@ -81,6 +95,7 @@ private slots:
 private:
     void search(Base_Frame& window);
     void checkRows(Base_Frame& window, const QList<Row>& rows);
+    void headerStaysAboveRows(Base_Frame& window, const QString& typeLabel);
 };
 
 void TestDeviceTable::initTestCase() {
@@ -99,6 +114,7 @@ void TestDeviceTable::checkRows(Base_Frame& window, const QList<Row>& rows) {
     const QDateTime now = QDateTime::currentDateTime();
     for (int r = 0; r < rows.size(); ++r) {
         QCOMPARE(text(table, r, 0), QString());
+        QCOMPARE(hasTickBox(table, r), actedOn(rows[r].kind));
         QCOMPARE(table->item(r, 0)->checkState(), Qt::Unchecked);
         QCOMPARE(text(table, r, 1), rows[r].ip);
         QCOMPARE(text(table, r, 2), rows[r].kind);
@@ -139,16 +155,19 @@ void TestDeviceTable::search_fills_grouped_ordered_rows() {
 
 void TestDeviceTable::select_all_ticks_and_clears() {
     Devsim sim;
-    QVERIFY2(startFleet(sim, kFleet.mid(0, 3)), qPrintable(sim.errorString()));
+    QVERIFY2(startFleet(sim, kFleet), qPrintable(sim.errorString()));
     Base_Frame window;
     window.show();
     search(window);
     QTableWidget* table = widget<QTableWidget>(window, "tableWidget");
-    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->rowCount(), kFleetRows.size());
     QCheckBox* all = widget<QCheckBox>(window, "select_all");
     all->setCheckState(Qt::Checked);
     for (int r = 0; r < table->rowCount(); ++r) {
-        QCOMPARE(table->item(r, 0)->checkState(), Qt::Checked);
+        // Display-only rows are passed by: still no tick box, never ticked.
+        QCOMPARE(hasTickBox(table, r), actedOn(kFleetRows[r].kind));
+        QCOMPARE(table->item(r, 0)->checkState(),
+                 actedOn(kFleetRows[r].kind) ? Qt::Checked : Qt::Unchecked);
     }
     all->setCheckState(Qt::Unchecked);
     for (int r = 0; r < table->rowCount(); ++r) {
@@ -224,6 +243,7 @@ void TestDeviceTable::language_switch_searches_again_when_rows_exist() {
         box->click();
     }
     Base_Frame window;
+    window.show();
     search(window);
     const int after_search = probesSeen(sim);
     QVERIFY(after_search > 0);
@@ -239,6 +259,30 @@ void TestDeviceTable::language_switch_searches_again_when_rows_exist() {
     QCOMPARE(table->item(0, 0)->checkState(), Qt::Unchecked);
     QCOMPARE(text(table, 0, 1), QStringLiteral("198.51.100.200"));
     QCOMPARE(text(table, 1, 1), QStringLiteral("198.51.100.30"));
+    headerStaysAboveRows(window, QStringLiteral("Type"));
+
+    // Back and forth with rows in a shown window: the one header stays visible, 25 pixels
+    // high, and the rows stay below it.
+    for (const QString& type :
+         {QStringLiteral("类型"), QStringLiteral("Type"), QStringLiteral("类型")}) {
+        const int probes = probesSeen(sim);
+        box->click();
+        QTRY_VERIFY_WITH_TIMEOUT(probesSeen(sim) > probes, 5000);
+        headerStaysAboveRows(window, type);
+    }
+}
+
+void TestDeviceTable::headerStaysAboveRows(Base_Frame& window, const QString& typeLabel) {
+    QTableWidget* table = widget<QTableWidget>(window, "tableWidget");
+    QHeaderView* header = table->horizontalHeader();
+    QCOMPARE(header->model()->headerData(2, Qt::Horizontal).toString(), typeLabel);
+    QVERIFY(header->isVisible());
+    QCOMPARE(header->height(), 25);
+    QVERIFY(table->rowCount() > 0);
+    // The first row starts right under the header, in the table's own coordinates.
+    QCOMPARE(table->viewport()->geometry().top(), header->geometry().bottom() + 1);
+    QCOMPARE(table->rowViewportPosition(0), 0);
+    QCOMPARE(table->visualItemRect(table->item(0, 1)).top(), 0);
 }
 
 QTEST_MAIN(TestDeviceTable)
