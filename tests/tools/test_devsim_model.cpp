@@ -181,6 +181,55 @@ private slots:
             QVERIFY(m.stream(k).picQuality != 5);
     }
 
+    // Faulty stream state for the video window's reads: a short list, values no write could
+    // set, and members left out, which stay out after a write changed them.
+    void streamFaults_data() {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<int>("listed");
+        QTest::addColumn<int>("stream");
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<int>("value");  // -1: the member is left out
+        QTest::newRow("two streams") << "streams=2" << 2 << 1 << "BitRate" << 4096;
+        QTest::newRow("no streams") << "streams=0" << 0 << -1 << "" << 0;
+        QTest::newRow("rate not in the list")
+            << "stream0=BitRate:20480" << 4 << 0 << "BitRate" << 20480;
+        QTest::newRow("custom size on stream 4")
+            << "stream3=ImageSize:25" << 4 << 3 << "ImageSize" << 25;
+        QTest::newRow("member left out") << "stream2=FrameRate:omit" << 4 << 2 << "FrameRate" << -1;
+    }
+    void streamFaults() {
+        QFETCH(QString, faults);
+        QFETCH(int, listed);
+        QFETCH(int, stream);
+        QFETCH(QString, member);
+        QFETCH(int, value);
+        DeviceModel m(profile("ip=198.51.100.10,type=1102," + faults));
+        auto streamList = [&m] {
+            return json(run(m, {{"ProtocolCode", 1022}}).body)
+                .value("Parameters")
+                .toArray()
+                .at(0)
+                .toObject()
+                .value("StreamList")
+                .toArray();
+        };
+        QCOMPARE(streamList().size(), listed);
+        if (stream < 0)
+            return;
+        const QJsonObject s = streamList().at(stream).toObject();
+        QCOMPARE(s.value("StreamId").toInt(), stream);
+        if (value < 0) {
+            QVERIFY(!s.contains(member));
+            QVERIFY(s.contains("BitRate"));
+            const QJsonObject write{{"StreamId", stream}, {member, 24}};
+            QVERIFY(run(m, {{"ProtocolCode", 1024}, {"Parameters", QJsonArray{write}}}).applied);
+            QCOMPARE(m.stream(stream).frameRate, 24);
+            QVERIFY(!streamList().at(stream).toObject().contains(member));
+        } else {
+            QCOMPARE(s.value(member).toInt(), value);
+        }
+    }
+
     void customResolution() {
         DeviceModel m(profile("ip=198.51.100.10,type=1102"));
         // The tool writes lower-case members and reads "Width"/"Height".
