@@ -32,6 +32,17 @@ CommandAnswer run(DeviceModel& m, const QJsonObject& command) {
     return m.handle(QJsonDocument(command).toJson(QJsonDocument::Indented));
 }
 
+// "StreamList" of a 1022 answer.
+QJsonArray streamList(const CommandAnswer& a) {
+    return json(a.body)
+        .value("Parameters")
+        .toArray()
+        .at(0)
+        .toObject()
+        .value("StreamList")
+        .toArray();
+}
+
 }  // namespace
 
 class TestDevsimModel : public QObject {
@@ -110,13 +121,7 @@ private slots:
         const CommandAnswer before =
             run(m, {{"ProtocolCode", 1022}, {"Parameters", QJsonObject{{"ChnId", QJsonArray{1}}}}});
         QCOMPARE(before.status, 200);
-        const QJsonArray list = json(before.body)
-                                    .value("Parameters")
-                                    .toArray()
-                                    .at(0)
-                                    .toObject()
-                                    .value("StreamList")
-                                    .toArray();
+        const QJsonArray list = streamList(before);
         QCOMPARE(list.size(), 4);
         for (const char* key :
              {"EncodeMode", "PicQuality", "BitRate", "BitRateType", "FrameRate", "MaxFrameRate",
@@ -139,15 +144,7 @@ private slots:
         QCOMPARE(s.imageSize, 9);
         QCOMPARE(s.iFrameInterval, 255);
         QCOMPARE(s.profile, 0);
-        const QJsonObject after = json(run(m, {{"ProtocolCode", 1022}}).body)
-                                      .value("Parameters")
-                                      .toArray()
-                                      .at(0)
-                                      .toObject()
-                                      .value("StreamList")
-                                      .toArray()
-                                      .at(2)
-                                      .toObject();
+        const QJsonObject after = streamList(run(m, {{"ProtocolCode", 1022}})).at(2).toObject();
         QCOMPARE(after.value("BitRate").toInt(), 20408);
         QCOMPARE(after.value("ImageSize").toInt(), 9);
         // The other streams are untouched.
@@ -204,19 +201,11 @@ private slots:
         QFETCH(QString, member);
         QFETCH(int, value);
         DeviceModel m(profile("ip=198.51.100.10,type=1102," + faults));
-        auto streamList = [&m] {
-            return json(run(m, {{"ProtocolCode", 1022}}).body)
-                .value("Parameters")
-                .toArray()
-                .at(0)
-                .toObject()
-                .value("StreamList")
-                .toArray();
-        };
-        QCOMPARE(streamList().size(), listed);
+        auto streams = [&m] { return streamList(run(m, {{"ProtocolCode", 1022}})); };
+        QCOMPARE(streams().size(), listed);
         if (stream < 0)
             return;
-        const QJsonObject s = streamList().at(stream).toObject();
+        const QJsonObject s = streams().at(stream).toObject();
         QCOMPARE(s.value("StreamId").toInt(), stream);
         if (value < 0) {
             QVERIFY(!s.contains(member));
@@ -224,7 +213,7 @@ private slots:
             const QJsonObject write{{"StreamId", stream}, {member, 24}};
             QVERIFY(run(m, {{"ProtocolCode", 1024}, {"Parameters", QJsonArray{write}}}).applied);
             QCOMPARE(m.stream(stream).frameRate, 24);
-            QVERIFY(!streamList().at(stream).toObject().contains(member));
+            QVERIFY(!streams().at(stream).toObject().contains(member));
         } else {
             QCOMPARE(s.value(member).toInt(), value);
         }
