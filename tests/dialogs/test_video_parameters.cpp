@@ -402,6 +402,7 @@ void TestVideoParameters::languages() {
     w.show();
     auto* quality = widget<QComboBox>(w, "picQuality_2");
     quality->setCurrentIndex(3);
+    widget<QLineEdit>(w, "ipEdit")->setText("198.51.100.10");
     QTranslator english;
     QVERIFY(english.load(QStringLiteral(":/en.qm")));
     QCoreApplication::installTranslator(&english);
@@ -437,6 +438,8 @@ void TestVideoParameters::languages() {
     QCOMPARE(widget<QLabel>(w, "zlabel_42")->text(), QStringLiteral("IFrame"));
     // The English catalogue has no window title; the form's own stands.
     QCOMPARE(w.windowTitle(), QStringLiteral("Form"));
+    // Applying the texts puts the form's address back; every showing follows a read.
+    QCOMPARE(widget<QLineEdit>(w, "ipEdit")->text(), QStringLiteral("192.168.125.125"));
 
     QTranslator chinese;
     QVERIFY(chinese.load(QStringLiteral(":/ch.qm")));
