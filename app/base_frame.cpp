@@ -13,6 +13,7 @@
 #include "device_order.h"
 #include "discovery/device_list.h"
 #include "ui_base_frame.h"
+#include "video_parameters.h"
 
 bool rx_audio_loaded = false;
 
@@ -53,6 +54,7 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
 
     rx_audio_loaded = false;
 
+    video_dialog = new Video_Parameters;
     // The configuration windows (video_dialog, network_dialog, rx_audio_dialog, then
     // tx_audio_dialog after the socket) are created here, each without parent, once dialogs/
     // provides them.
@@ -77,6 +79,9 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
 
 Base_Frame::~Base_Frame() {
     delete ui;
+    // The configuration windows have no parent: they end with the main window, while the
+    // application object still exists.
+    delete video_dialog;
 }
 
 QStringList Base_Frame::tableHeaderLabels(bool english) {

@@ -43,6 +43,16 @@ private slots:
         QTest::newRow("piece of zero bytes") << "ip=1.2.3.4,http-piece=0" << false << "http-piece";
         QTest::newRow("unknown key") << "ip=1.2.3.4,colour=red" << false << "colour";
         QTest::newRow("no equals") << "ip=1.2.3.4,twice" << false << "twice";
+        QTest::newRow("two streams") << "ip=1.2.3.4,streams=2" << true << "streams=2";
+        QTest::newRow("five streams") << "ip=1.2.3.4,streams=5" << false << "streams";
+        QTest::newRow("stream values and omissions")
+            << "ip=1.2.3.4,stream1=bitrate:20480/ImageSize:23;FrameRate:omit" << true
+            << "stream1=BitRate:20480/ImageSize:23/FrameRate:omit";
+        QTest::newRow("stream member unknown")
+            << "ip=1.2.3.4,stream0=Colour:1" << false << "Colour";
+        QTest::newRow("stream value not a number")
+            << "ip=1.2.3.4,stream0=BitRate:fast" << false << "stream0";
+        QTest::newRow("no fifth stream") << "ip=1.2.3.4,stream4=BitRate:128" << false << "stream4";
     }
     void deviceText() {
         QFETCH(QString, text);
@@ -68,6 +78,10 @@ private slots:
             got = QString::number(profile.udpDelayMs);
         if (key == "http-size")
             got = QString::number(profile.httpSize);
+        if (key == "streams")
+            got = QString::number(profile.streamCount);
+        if (key == "stream1")
+            got = streamFaultText(profile, 1);
         if (key == "http-only") {
             QStringList codes;
             for (int c : profile.httpOnly)

@@ -32,6 +32,17 @@ CommandAnswer run(DeviceModel& m, const QJsonObject& command) {
     return m.handle(QJsonDocument(command).toJson(QJsonDocument::Indented));
 }
 
+// "StreamList" of a 1022 answer.
+QJsonArray streamList(const CommandAnswer& a) {
+    return json(a.body)
+        .value("Parameters")
+        .toArray()
+        .at(0)
+        .toObject()
+        .value("StreamList")
+        .toArray();
+}
+
 }  // namespace
 
 class TestDevsimModel : public QObject {
@@ -110,13 +121,7 @@ private slots:
         const CommandAnswer before =
             run(m, {{"ProtocolCode", 1022}, {"Parameters", QJsonObject{{"ChnId", QJsonArray{1}}}}});
         QCOMPARE(before.status, 200);
-        const QJsonArray list = json(before.body)
-                                    .value("Parameters")
-                                    .toArray()
-                                    .at(0)
-                                    .toObject()
-                                    .value("StreamList")
-                                    .toArray();
+        const QJsonArray list = streamList(before);
         QCOMPARE(list.size(), 4);
         for (const char* key :
              {"EncodeMode", "PicQuality", "BitRate", "BitRateType", "FrameRate", "MaxFrameRate",
@@ -139,15 +144,7 @@ private slots:
         QCOMPARE(s.imageSize, 9);
         QCOMPARE(s.iFrameInterval, 255);
         QCOMPARE(s.profile, 0);
-        const QJsonObject after = json(run(m, {{"ProtocolCode", 1022}}).body)
-                                      .value("Parameters")
-                                      .toArray()
-                                      .at(0)
-                                      .toObject()
-                                      .value("StreamList")
-                                      .toArray()
-                                      .at(2)
-                                      .toObject();
+        const QJsonObject after = streamList(run(m, {{"ProtocolCode", 1022}})).at(2).toObject();
         QCOMPARE(after.value("BitRate").toInt(), 20408);
         QCOMPARE(after.value("ImageSize").toInt(), 9);
         // The other streams are untouched.
@@ -179,6 +176,47 @@ private slots:
         QVERIFY(!a.applied);
         for (int k = 0; k < 4; ++k)
             QVERIFY(m.stream(k).picQuality != 5);
+    }
+
+    // Faulty stream state for the video window's reads: a short list, values no write could
+    // set, and members left out, which stay out after a write changed them.
+    void streamFaults_data() {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<int>("listed");
+        QTest::addColumn<int>("stream");
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<int>("value");  // -1: the member is left out
+        QTest::newRow("two streams") << "streams=2" << 2 << 1 << "BitRate" << 4096;
+        QTest::newRow("no streams") << "streams=0" << 0 << -1 << "" << 0;
+        QTest::newRow("rate not in the list")
+            << "stream0=BitRate:20480" << 4 << 0 << "BitRate" << 20480;
+        QTest::newRow("custom size on stream 4")
+            << "stream3=ImageSize:25" << 4 << 3 << "ImageSize" << 25;
+        QTest::newRow("member left out") << "stream2=FrameRate:omit" << 4 << 2 << "FrameRate" << -1;
+    }
+    void streamFaults() {
+        QFETCH(QString, faults);
+        QFETCH(int, listed);
+        QFETCH(int, stream);
+        QFETCH(QString, member);
+        QFETCH(int, value);
+        DeviceModel m(profile("ip=198.51.100.10,type=1102," + faults));
+        auto streams = [&m] { return streamList(run(m, {{"ProtocolCode", 1022}})); };
+        QCOMPARE(streams().size(), listed);
+        if (stream < 0)
+            return;
+        const QJsonObject s = streams().at(stream).toObject();
+        QCOMPARE(s.value("StreamId").toInt(), stream);
+        if (value < 0) {
+            QVERIFY(!s.contains(member));
+            QVERIFY(s.contains("BitRate"));
+            const QJsonObject write{{"StreamId", stream}, {member, 24}};
+            QVERIFY(run(m, {{"ProtocolCode", 1024}, {"Parameters", QJsonArray{write}}}).applied);
+            QCOMPARE(m.stream(stream).frameRate, 24);
+            QVERIFY(!streams().at(stream).toObject().contains(member));
+        } else {
+            QCOMPARE(s.value(member).toInt(), value);
+        }
     }
 
     void customResolution() {

@@ -46,6 +46,21 @@ QByteArray compact(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// The field of a stream that a member of the 1022 answer reports.
+int* streamField(StreamSettings& s, const QString& member) {
+    // In the order of streamMemberNames().
+    int StreamSettings::*const fields[] = {
+        &StreamSettings::encodeMode,     &StreamSettings::picQuality,
+        &StreamSettings::bitRate,        &StreamSettings::bitRateType,
+        &StreamSettings::frameRate,      &StreamSettings::maxFrameRate,
+        &StreamSettings::imageSize,      &StreamSettings::imageSizeAdapt,
+        &StreamSettings::iFrameInterval, &StreamSettings::profile,
+        &StreamSettings::maxBitRate,
+    };
+    const int i = streamMemberNames().indexOf(member);
+    return i < 0 ? nullptr : &(s.*fields[i]);
+}
+
 bool isTransmitter(quint32 type) {
     return type == 1102 || type == 1200;
 }
@@ -67,6 +82,11 @@ DeviceModel::DeviceModel(const DeviceProfile& profile) : profile_(profile) {
     streams_[1] = StreamSettings{0, 1, 4096, 0, 30, 60, 20, 0, 60, 1, 20408};
     streams_[2] = StreamSettings{0, 2, 1024, 1, 25, 60, 7, 0, 50, 1, 20408};
     streams_[3] = StreamSettings{1, 3, 512, 1, 15, 30, 2, 0, 30, 0, 4096};
+    // Faulty start values are taken as they are: no device check stands in their way.
+    for (size_t k = 0; k < streams_.size(); ++k)
+        for (const auto& v : profile.streamValues[k])
+            if (int* field = streamField(streams_[k], v.first))
+                *field = v.second;
 }
 
 qint64 DeviceModel::uptimeSeconds() const {
@@ -237,9 +257,9 @@ CommandAnswer DeviceModel::handle(const QByteArray& body) {
 
 CommandAnswer DeviceModel::readStreams(int code) const {
     QJsonArray list;
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < profile_.streamCount; ++k) {
         const StreamSettings& s = streams_[size_t(k)];
-        list.append(QJsonObject{
+        QJsonObject stream{
             {QStringLiteral("StreamId"), k},
             {QStringLiteral("EncodeMode"), s.encodeMode},
             {QStringLiteral("PicQuality"), s.picQuality},
@@ -252,7 +272,10 @@ CommandAnswer DeviceModel::readStreams(int code) const {
             {QStringLiteral("IFrameInterval"), s.iFrameInterval},
             {QStringLiteral("Profile"), s.profile},
             {QStringLiteral("MaxBitRate"), s.maxBitRate},
-        });
+        };
+        for (const QString& member : profile_.streamOmitted[size_t(k)])
+            stream.remove(member);
+        list.append(stream);
     }
     const QJsonObject channel{{QStringLiteral("ChnId"), 1}, {QStringLiteral("StreamList"), list}};
     return ok(code, {{QStringLiteral("Parameters"), QJsonArray{channel}}});

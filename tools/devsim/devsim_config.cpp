@@ -103,7 +103,60 @@ QString jsonValueText(const QJsonValue& v) {
     return QString();
 }
 
+// "stream1=BitRate:20480/ImageSize:omit": start values and left-out members of one stream.
+bool applyStreamFaults(DeviceProfile& profile, const QString& key, int stream, const QString& value,
+                       QString* error) {
+    QList<QPair<QString, int>> values;
+    QStringList omitted;
+    const QStringList parts =
+        value.split(QRegularExpression(QStringLiteral("[/; ]")), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        const QString name = part.section(QLatin1Char(':'), 0, 0).trimmed();
+        const QString text = part.section(QLatin1Char(':'), 1).trimmed();
+        QString member;
+        for (const QString& known : streamMemberNames())
+            if (known.compare(name, Qt::CaseInsensitive) == 0)
+                member = known;
+        if (member.isEmpty())
+            return fail(error, QStringLiteral("%1: '%2' is not a stream member (%3)")
+                                   .arg(key, name, streamMemberNames().join(QLatin1Char(' '))));
+        if (text.compare(QLatin1String("omit"), Qt::CaseInsensitive) == 0) {
+            omitted << member;
+            continue;
+        }
+        qint64 n = 0;
+        if (!toInt(text, -2147483647LL - 1, 2147483647LL, &n))
+            return fail(
+                error,
+                QStringLiteral("%1: '%2' needs Member:number or Member:omit").arg(key, part));
+        values.append({member, int(n)});
+    }
+    profile.streamValues[size_t(stream)] = values;
+    profile.streamOmitted[size_t(stream)] = omitted;
+    return true;
+}
+
 }  // namespace
+
+const QStringList& streamMemberNames() {
+    static const QStringList names{
+        QStringLiteral("EncodeMode"),     QStringLiteral("PicQuality"),
+        QStringLiteral("BitRate"),        QStringLiteral("BitRateType"),
+        QStringLiteral("FrameRate"),      QStringLiteral("MaxFrameRate"),
+        QStringLiteral("ImageSize"),      QStringLiteral("ImageSizeAdapt"),
+        QStringLiteral("IFrameInterval"), QStringLiteral("Profile"),
+        QStringLiteral("MaxBitRate")};
+    return names;
+}
+
+QString streamFaultText(const DeviceProfile& profile, int stream) {
+    QStringList parts;
+    for (const auto& v : profile.streamValues.at(size_t(stream)))
+        parts << v.first + QLatin1Char(':') + QString::number(v.second);
+    for (const QString& member : profile.streamOmitted.at(size_t(stream)))
+        parts << member + QStringLiteral(":omit");
+    return parts.join(QLatin1Char('/'));
+}
 
 bool isIpv4Text(const QString& text) {
     static const QRegularExpression re(
@@ -222,6 +275,13 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
         if (!intKey(key, value, 0, 3600, &n, error))
             return false;
         profile.restartSeconds = int(n);
+    } else if (key == QLatin1String("streams")) {
+        if (!intKey(key, value, 0, 4, &n, error))
+            return false;
+        profile.streamCount = int(n);
+    } else if (key.size() == 7 && key.startsWith(QLatin1String("stream")) && key[6] >= '0' &&
+               key[6] <= '3') {
+        return applyStreamFaults(profile, key, key[6].digitValue(), value, error);
     } else {
         return fail(error, QStringLiteral("unknown device key '%1'").arg(rawKey));
     }

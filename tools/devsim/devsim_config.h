@@ -4,9 +4,12 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+#include <array>
 
 namespace devsim {
 
@@ -54,6 +57,13 @@ struct DeviceProfile {
 
     int restartSeconds = -1;  // negative: the simulator-wide value
 
+    // Video stream faults: how many streams the 1022 answer lists (0 to 4), start values per
+    // stream that skip the domain checks of 1024 (a rate not in the list, a size a stream
+    // cannot take), and members the 1022 answer leaves out of a stream (for good).
+    int streamCount = 4;
+    std::array<QList<QPair<QString, int>>, 4> streamValues;
+    std::array<QStringList, 4> streamOmitted;
+
     bool httpFaultApplies(int code) const { return httpOnly.isEmpty() || httpOnly.contains(code); }
 };
 
@@ -97,6 +107,12 @@ bool expandAddressList(const QString& text, QStringList* out, QString* error);
 
 bool isIpv4Text(const QString& text);
 bool isMacText(const QString& text);
+
+// The members of one stream in the 1022 answer that stream0..stream3 may set or leave out,
+// in the order of the answer (StreamId aside).
+const QStringList& streamMemberNames();
+// A device's stream faults of one stream as its key's text ("BitRate:20480/ImageSize:omit").
+QString streamFaultText(const DeviceProfile& profile, int stream);
 
 QString udpModeName(UdpMode mode);
 QString httpModeName(HttpMode mode);

@@ -54,6 +54,8 @@ const char kDescription[] =
     "  http-size=N (for size)  http-status=CODE (for bad-request, default 400)\n"
     "  http-piece=BYTES http-interval=MS (for slow)  http-only=CODE/CODE (fault only for\n"
     "  those commands)\n"
+    "  streams=N (streams in the 1022 answer, 0-4)  stream0..stream3=Member:N/Member:omit\n"
+    "  (start values that skip the device's checks, members the 1022 answer leaves out)\n"
     "\n"
     "Example:\n"
     "  corvane-devsim --device ip=198.51.100.10,type=1102 \\\n"
@@ -203,6 +205,10 @@ int main(int argc, char* argv[]) {
             for (int code : d.httpOnly)
                 only.append(code);
             o.insert(QStringLiteral("http-only"), only);
+            o.insert(QStringLiteral("streams"), d.streamCount);
+            for (int k = 0; k < 4; ++k)
+                if (!devsim::streamFaultText(d, k).isEmpty())
+                    o.insert(QStringLiteral("stream%1").arg(k), devsim::streamFaultText(d, k));
             devices.append(o);
         }
         const QJsonObject all{{QStringLiteral("httpPort"), config.httpPort},

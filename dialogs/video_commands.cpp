@@ -1,0 +1,206 @@
+#include "video_commands.h"
+
+#include <QDebug>
+#include <QString>
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <vector>
+
+#include "command_request.h"
+
+namespace corvane::video {
+
+namespace {
+
+// Reply buffers as the devices' answers need them: the stream list is about 1000 bytes.
+constexpr std::size_t kReadReplyBytes = 3072;
+constexpr std::size_t kWriteReplyBytes = 1024;
+// A write counts as accepted when its reply text is at least this long.
+constexpr std::size_t kAcceptedReplyBytes = 31;
+
+std::string exchange(const char* address, const neb::CJsonObject& command, std::size_t capacity) {
+    std::vector<char> reply(capacity, '\0');
+    send_http_cmd(address, command.PrettyText().c_str(), reply.data(), reply.size());
+    return std::string(reply.data());
+}
+
+int32_t member(neb::CJsonObject& object, const char* key) {
+    int32_t value = -1;
+    object.ReadInt32(key, value);
+    return value;
+}
+
+}  // namespace
+
+int bitRateIndex(int32_t rate) {
+    const auto at = std::find(kBitRates.begin(), kBitRates.end(), rate);
+    return at == kBitRates.end() ? -1 : int(at - kBitRates.begin());
+}
+
+int32_t bitRateAt(int index) {
+    return index >= 0 && index < int(kBitRates.size()) ? kBitRates[std::size_t(index)] : -1;
+}
+
+int32_t decimalValue(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) {
+        ++at;
+    }
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    // Accumulate in 64 bits and stop at the 32-bit ends, so no input overflows.
+    int64_t value = 0;
+    const int64_t limit = negative ? -int64_t(std::numeric_limits<int32_t>::min())
+                                   : int64_t(std::numeric_limits<int32_t>::max());
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        value = std::min(limit, value * 10 + (text[at] - '0'));
+    }
+    return int32_t(negative ? -value : value);
+}
+
+neb::CJsonObject streamsReadCommand() {
+    neb::CJsonObject command;
+    command.PutInt32("ProtocolCode", 1022);
+    neb::CJsonObject parameters;
+    parameters.PutEmptyArray("ChnId");
+    parameters.Member("ChnId").AppendInt32(1);
+    command.PutDocument("Parameters", parameters);
+    return command;
+}
+
+neb::CJsonObject customSizeReadCommand() {
+    neb::CJsonObject command;
+    command.PutInt32("ProtocolCode", 3129);
+    return command;
+}
+
+neb::CJsonObject customSizeWriteCommand(int32_t width, int32_t height) {
+    neb::CJsonObject parameters;
+    parameters.PutInt32("enable", 1);
+    parameters.PutInt32("width", width);
+    parameters.PutInt32("height", height);
+    neb::CJsonObject command;
+    command.PutInt32("ProtocolCode", 3131);
+    command.PutDocument("Parameters", parameters);
+    return command;
+}
+
+neb::CJsonObject streamWriteCommand(int32_t stream_id, const Stream& stream) {
+    neb::CJsonObject values;
+    values.PutInt32("ChnId", 1);
+    values.PutInt32("StreamId", stream_id);
+    values.PutInt32("EncodeMode", stream.encode_mode);
+    values.PutInt32("PicQuality", stream.pic_quality);
+    values.PutInt32("BitRate", stream.bit_rate);
+    values.PutInt32("BitRateType", stream.bit_rate_type);
+    values.PutInt32("FrameRate", stream.frame_rate);
+    values.PutInt32("ImageSize", stream.image_size);
+    values.PutInt32("ImageSizeAdapt", stream.image_size_adapt);
+    values.PutInt32("IFrameInterval", stream.iframe_interval);
+    values.PutInt32("Profile", stream.profile);
+    neb::CJsonObject list;
+    list.AppendDocument(values);
+    neb::CJsonObject command;
+    command.PutInt32("ProtocolCode", 1024);
+    command.PutDocument("Parameters", list);
+    return command;
+}
+
+StreamsReply readStreamsReply(const std::string& reply) {
+    StreamsReply result;
+    neb::CJsonObject document;
+    result.answered = !reply.empty();
+    result.readable = document.FromText(reply);
+    neb::CJsonObject& list = document.Member("Parameters").Element(0).Member("StreamList");
+    result.listed = list.ArraySize();
+    for (int k = 0; k < kStreamCount; ++k) {
+        neb::CJsonObject& source = list.Element(uint32_t(k));
+        Stream& stream = result.streams[std::size_t(k)];
+        stream.encode_mode = member(source, "EncodeMode");
+        stream.pic_quality = member(source, "PicQuality");
+        stream.bit_rate = member(source, "BitRate");
+        stream.bit_rate_type = member(source, "BitRateType");
+        stream.frame_rate = member(source, "FrameRate");
+        stream.max_frame_rate = member(source, "MaxFrameRate");
+        stream.image_size = member(source, "ImageSize");
+        stream.image_size_adapt = member(source, "ImageSizeAdapt");
+        stream.iframe_interval = member(source, "IFrameInterval");
+        stream.profile = member(source, "Profile");
+        stream.max_bit_rate = member(source, "MaxBitRate");
+    }
+    return result;
+}
+
+CustomSize readCustomSizeReply(const std::string& reply) {
+    CustomSize size;
+    size.answered = !reply.empty();
+    neb::CJsonObject document(reply);
+    neb::CJsonObject& parameters = document.Member("Parameters");
+    size.width = member(parameters, "Width");
+    size.height = member(parameters, "Height");
+    return size;
+}
+
+VideoRead readVideo(const char* address, const neb::CJsonObject& command) {
+    qDebug().noquote() << QString::fromStdString(command.PrettyText());
+    VideoRead read;
+    read.streams = readStreamsReply(exchange(address, command, kReadReplyBytes));
+    if (read.streams.streams[0].image_size == kCustomImageSize) {
+        read.custom_asked = true;
+        read.custom = readCustomSize(address);
+    }
+    return read;
+}
+
+CustomSize readCustomSize(const char* address) {
+    return readCustomSizeReply(exchange(address, customSizeReadCommand(), kReadReplyBytes));
+}
+
+std::optional<WriteStatus> writeRefusal(const StreamWrite& write) {
+    if (write.stream_id < 0 || write.stream_id >= kStreamCount) {
+        return WriteStatus::NoSuchStream;
+    }
+    if (write.custom_size && (!write.custom_width || !write.custom_height)) {
+        return WriteStatus::CustomSizeMissing;
+    }
+    if (write.values.frame_rate == 0) {
+        return WriteStatus::FrameRateZero;
+    }
+    if (write.values.iframe_interval == 0) {
+        return WriteStatus::IFrameIntervalZero;
+    }
+    return std::nullopt;
+}
+
+WriteResult writeStream(const char* address, const StreamWrite& write) {
+    WriteResult result;
+    if (const std::optional<WriteStatus> refused = writeRefusal(write)) {
+        result.status = *refused;
+        return result;
+    }
+    if (write.custom_size) {
+        // The stream write follows whatever the device says to the custom size.
+        writeCustomSize(address, *write.custom_width, *write.custom_height);
+    }
+    result.reply =
+        exchange(address, streamWriteCommand(write.stream_id, write.values), kWriteReplyBytes);
+    result.status = result.reply.size() >= kAcceptedReplyBytes ? WriteStatus::Written
+                                                               : WriteStatus::NotAccepted;
+    return result;
+}
+
+WriteStatus writeCustomSize(const char* address, int32_t width, int32_t height) {
+    const neb::CJsonObject command = customSizeWriteCommand(width, height);
+    qDebug() << "custom width" << width << "height" << height;
+    qDebug().noquote() << QString::fromStdString(command.PrettyText());
+    return exchange(address, command, kWriteReplyBytes).size() >= kAcceptedReplyBytes
+               ? WriteStatus::Written
+               : WriteStatus::NotAccepted;
+}
+
+}  // namespace corvane::video

@@ -1,0 +1,120 @@
+// The video encoder commands of a transmitter: reading its four streams and its custom
+// resolution, and writing one stream. No widgets here: the video window and a terminal front
+// end both move values between these records and their own input.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "json/json_document.h"
+
+namespace corvane::video {
+
+constexpr int kStreamCount = 4;
+// "ImageSize" of the custom width and height, offered on stream 0 only.
+constexpr int32_t kCustomImageSize = 25;
+// The bit rates a stream takes, by the index of the window's bit-rate box. The last one is
+// 20408 as the devices have it, not 20480.
+constexpr std::array<int32_t, 12> kBitRates{128,  256,  512,  1024,  2048,  3072,
+                                            4096, 6144, 8192, 12288, 16384, 20408};
+
+// Position of a bit rate in kBitRates; -1 for a rate the list does not hold.
+int bitRateIndex(int32_t rate);
+// The bit rate at a position of kBitRates; -1 outside 0 to 11 (nothing selected).
+int32_t bitRateAt(int index);
+
+// A decimal number as the input fields hold it: leading blanks and a sign allowed, reading
+// stops at the first character that is not a digit; no digits read as 0. Values beyond the
+// 32-bit range stop at its ends.
+int32_t decimalValue(const std::string& text);
+
+// One encoder stream; -1 for whatever a reply did not hold.
+struct Stream {
+    int32_t encode_mode = -1;       // 0 H264, 1 MJPEG, 2 H265
+    int32_t pic_quality = -1;       // 0 best to 5 bad
+    int32_t bit_rate = -1;          // one of kBitRates, or whatever the device reports
+    int32_t bit_rate_type = -1;     // 0 fixed, 1 variable
+    int32_t frame_rate = -1;        // frames per second
+    int32_t max_frame_rate = -1;    // the device's highest frame rate, shown only
+    int32_t image_size = -1;        // resolution 0 to 25 (25 custom, stream 0 only)
+    int32_t image_size_adapt = -1;  // 0 fixed, 1 follows the input
+    int32_t iframe_interval = -1;   // frames between I-frames
+    int32_t profile = -1;           // 0 BASE, 1 MAIN, 2 HIGH
+    int32_t max_bit_rate = -1;      // read, not used
+};
+
+struct StreamsReply {
+    std::array<Stream, kStreamCount> streams;
+    bool answered = false;  // the device sent a body
+    bool readable = false;  // the body is a JSON text
+    int32_t listed = 0;     // elements of its "StreamList" (0 when it has none)
+};
+
+struct CustomSize {
+    int32_t width = -1;
+    int32_t height = -1;
+    bool answered = false;  // the device sent a body
+};
+
+// Everything one read of a transmitter brings: its streams and, when stream 0 reports the
+// custom resolution, the custom width and height.
+struct VideoRead {
+    StreamsReply streams;
+    bool custom_asked = false;  // the custom size was read (stream 0 reported 25)
+    CustomSize custom;
+};
+
+// Command documents.
+neb::CJsonObject streamsReadCommand();                                         // 1022
+neb::CJsonObject customSizeReadCommand();                                      // 3129
+neb::CJsonObject customSizeWriteCommand(int32_t width, int32_t height);        // 3131
+neb::CJsonObject streamWriteCommand(int32_t stream_id, const Stream& stream);  // 1024
+
+// Reply readers: integers, numbers with a fraction cut toward zero, -1 for a missing member,
+// element or array.
+StreamsReply readStreamsReply(const std::string& reply);
+CustomSize readCustomSizeReply(const std::string& reply);
+
+// Sends `command` (a 1022 read) to the transmitter at `address` (dotted IPv4, optionally
+// ":port") and, when its stream 0 reports the custom resolution, reads that too (3129).
+VideoRead readVideo(const char* address, const neb::CJsonObject& command = streamsReadCommand());
+CustomSize readCustomSize(const char* address);
+
+enum class WriteStatus {
+    Written,             // sent; the reply was 31 bytes or longer
+    NotAccepted,         // sent; the reply was shorter or missing
+    CustomSizeMissing,   // the custom resolution lacks its width or height; nothing sent
+    FrameRateZero,       // the stream's frame rate is 0; nothing sent
+    IFrameIntervalZero,  // the stream's I-frame interval is 0; nothing sent
+    NoSuchStream,        // a stream other than 0 to 3; nothing sent
+};
+
+// One stream write as the operator asks for it.
+struct StreamWrite {
+    int32_t stream_id = 0;
+    Stream values;  // the nine written values; the maxima are not sent
+    // Stream 0 is set to the custom resolution: the custom size goes out first. A width or
+    // height without a value (an empty field) stops the write.
+    bool custom_size = false;
+    std::optional<int32_t> custom_width;
+    std::optional<int32_t> custom_height;
+};
+
+// The first check the write fails, in the order the operator is told: the custom size, the
+// frame rate, the I-frame interval. Nothing when all pass.
+std::optional<WriteStatus> writeRefusal(const StreamWrite& write);
+
+struct WriteResult {
+    WriteStatus status = WriteStatus::NotAccepted;
+    std::string reply;  // the stream write's reply (empty when nothing was sent)
+};
+
+// Checks everything, then sends the custom size (3131, its reply not judged) when asked and
+// the stream (1024), judged by the length of its reply.
+WriteResult writeStream(const char* address, const StreamWrite& write);
+// The custom size alone, judged like the stream write.
+WriteStatus writeCustomSize(const char* address, int32_t width, int32_t height);
+
+}  // namespace corvane::video
