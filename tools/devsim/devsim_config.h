@@ -31,6 +31,19 @@ enum class HttpMode {
     Close,       // closes the connection at once
 };
 
+// How a device's firmware port (TCP 6000) behaves.
+enum class FirmwareMode {
+    Normal,
+    Absent,        // nothing listens on port 6000
+    StartRefuse,   // the start command is answered without "OK"
+    StartMute,     // the start command is never answered
+    Slow,          // the image is taken at fw-rate bytes a second
+    Drop,          // the connection is cut after fw-drop bytes
+    FinishRefuse,  // the finish command is answered without "OK"
+    FinishLate,    // the finish command is answered after fw-delay ms
+    FinishMute,    // the finish command is never answered
+};
+
 struct DeviceProfile {
     QString ip;
     quint32 type = 1102;
@@ -53,6 +66,12 @@ struct DeviceProfile {
     QList<int> httpOnly;  // command codes the HTTP fault applies to (empty: every request)
 
     int restartSeconds = -1;  // negative: the simulator-wide value
+
+    FirmwareMode firmware = FirmwareMode::Normal;
+    int firmwareRate = 16384;     // bytes a second taken by "slow"
+    qint64 firmwareDrop = 65536;  // bytes received before "drop" cuts the connection
+    int firmwareDelayMs = 1000;   // how late "finish-late" answers
+    QString firmwareVersion;      // "SoftVersion" after an upgrade (empty: unchanged)
 
     bool httpFaultApplies(int code) const { return httpOnly.isEmpty() || httpOnly.contains(code); }
 };
@@ -100,5 +119,6 @@ bool isMacText(const QString& text);
 
 QString udpModeName(UdpMode mode);
 QString httpModeName(HttpMode mode);
+QString firmwareModeName(FirmwareMode mode);
 
 }  // namespace devsim
