@@ -228,6 +228,8 @@ void TestUpgradePanel::deviceFailures() {
     QCOMPARE(rowAddresses(window), QStringList{ip});
     QCOMPARE(tickOf(window, 0), Qt::Checked);
     QCOMPARE(window.findChild<QTcpSocket*>()->state(), QAbstractSocket::UnconnectedState);
+    // Both attempts showed their progress in the same bar.
+    QCOMPARE(window.findChildren<QProgressBar*>().size(), 1);
     QVERIFY(window.findChild<QFrame*>("update_widget")->isHidden());
     QVERIFY(window.findChild<QPushButton*>("update")->isEnabled());
 
