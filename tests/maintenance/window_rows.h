@@ -16,10 +16,14 @@ using DeviceRow = QPair<QString, int>;  // address, DeviceType
 inline void showRows(Base_Frame& window, const QList<DeviceRow>& devices) {
     QJsonArray replies;
     for (const DeviceRow& d : devices) {
-        const QJsonObject net{{"IpAddr", d.first},
-                              {"SubNetMask", "255.255.255.0"},
-                              {"GateWay", "198.51.100.1"},
-                              {"Mac", "02:00:00:00:00:01"}};
+        const QJsonObject net{
+            {"IpAddr", d.first},
+            {"SubNetMask", "255.255.255.0"},
+            {"GateWay", "198.51.100.1"},
+            {"Mac", QStringLiteral("02:00:00:00:%1:%2")
+                        .arg(d.first.section('.', 2, 2).toInt(), 2, 16, QLatin1Char('0'))
+                        .arg(d.first.section('.', 3, 3).toInt(), 2, 16, QLatin1Char('0'))
+                        .toUpper()}};
         replies.append(QJsonObject{{"NetConfig", QJsonArray{net}},
                                    {"DeviceType", d.second},
                                    {"SoftVersion", "V1.0"},
