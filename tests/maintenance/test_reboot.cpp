@@ -156,9 +156,10 @@ void TestReboot::reboot() {
         QVERIFY(!shown.first().has_parent);
     }
 
-    // The button comes back half a second after the action, not at once.
+    // The button comes back half a second after the action, not at once (a coarse timer may
+    // fire a little early, and it started shortly before the click returned).
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
-    QVERIFY2(sinceClick.elapsed() >= 450, qPrintable(QString::number(sinceClick.elapsed())));
+    QVERIFY2(sinceClick.elapsed() >= 400, qPrintable(QString::number(sinceClick.elapsed())));
 }
 
 QTEST_MAIN(TestReboot)
