@@ -6,12 +6,19 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QMenu>
+#include <QProgressBar>
 #include <QResizeEvent>
 #include <QStandardItemModel>
 #include <QTcpSocket>
 
+#include <chrono>
+#include <thread>
+
 #include "device_order.h"
 #include "discovery/device_list.h"
+#include "maintenance/reboot.h"
+#include "maintenance/upgrade.h"
+#include "operator_messages.h"
 #include "ui_base_frame.h"
 #include "video_parameters.h"
 
@@ -197,7 +204,53 @@ void Base_Frame::reenable_search() {
 }
 
 void Base_Frame::on_reboot_clicked() {
-    // Filled by the maintenance work (reboot of the ticked devices).
+    ui->reboot->setEnabled(false);
+    const QList<int> rows = tickedRows();
+    QStringList addresses;
+    for (int row : rows) {
+        addresses << cellField(row, 1, 15);
+    }
+    const QVector<bool> answered = corvane::maintenance::reboot_devices(addresses);
+
+    // Only devices that confirmed leave the table; the others stay, still ticked.
+    QList<int> restarted;
+    QStringList silent;
+    for (int i = 0; i < rows.size(); ++i) {
+        if (answered[i]) {
+            restarted << rows[i];
+        } else {
+            silent << addresses[i];
+        }
+    }
+    for (int i = 0; i < restarted.size(); ++i) {
+        ui->tableWidget->removeRow(restarted[i] - i);
+    }
+
+    reenable_timer.setInterval(500);
+    reenable_timer.start();
+    connect(&reenable_timer, &QTimer::timeout, this, &Base_Frame::reenable_reboot,
+            Qt::UniqueConnection);
+
+    if (rows.isEmpty()) {
+        return;
+    }
+    const QString text = silent.isEmpty()
+                             ? QStringLiteral("设备重启成功！")
+                             : QStringLiteral("已重启 %1 台设备，以下 %2 台设备没有应答：\n%3")
+                                   .arg(restarted.size())
+                                   .arg(silent.size())
+                                   .arg(silent.join(QLatin1Char('\n')));
+    corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"), text);
+}
+
+void Base_Frame::reenable_reboot() {
+    reenable_timer.stop();
+    ui->reboot->setEnabled(true);
+}
+
+QString Base_Frame::cellField(int row, int column, int bytes) const {
+    const QTableWidgetItem* item = ui->tableWidget->item(row, column);
+    return item != nullptr ? QString::fromUtf8(item->text().toUtf8().left(bytes)) : QString();
 }
 
 void Base_Frame::Serach_Show_table() {
@@ -302,23 +355,142 @@ void Base_Frame::remove_row(int row) {
 }
 
 void Base_Frame::on_update_clicked() {
-    // Filled by the upgrade panel work.
+    ui->update->setEnabled(false);
+    ui->update_widget->show();
+}
+
+namespace {
+
+using corvane::maintenance::UpgradeStep;
+
+// Tells the operator how an upgrade attempt failed: local file problems in an information box
+// of its own, network and device failures in an about box over the window.
+void report_upgrade(QWidget* window, const QString& address, UpgradeStep step) {
+    const QString connection = QStringLiteral("%1 网络连接失败").arg(address);
+    const QString upgrade = QStringLiteral("%1 程序升级失败").arg(address);
+    const QString restart = QStringLiteral("%1 程序升级成功，重启失败，请手动重启").arg(address);
+    const QString error = QStringLiteral("错误");
+    auto local = [&error](const char* text) {
+        corvane::OperatorMessages::information(nullptr, error, QString::fromUtf8(text));
+    };
+    auto device = [window](const char* title, const QString& text) {
+        corvane::OperatorMessages::about(window, QString::fromUtf8(title), text);
+    };
+    switch (step) {
+        case UpgradeStep::Done:
+            break;
+        case UpgradeStep::NameRule:
+            local("文件名格式错误");
+            break;
+        case UpgradeStep::FileMissing:
+            local("本地文件不存在");
+            break;
+        case UpgradeStep::FileUnreadable:
+            local("打开本地升级源文件失败");
+            break;
+        case UpgradeStep::FileTooLarge:
+            local("升级文件过大");
+            break;
+        case UpgradeStep::FileRead:
+            local("读取本地升级源文件失败");
+            break;
+        case UpgradeStep::Connect:
+            device("升级失败", connection);
+            break;
+        case UpgradeStep::StartWrite:
+            device("升级失败0", connection);
+            break;
+        case UpgradeStep::StartReply:
+            device("升级失败1", connection);
+            break;
+        case UpgradeStep::StartRefused:
+            device("升级失败2", connection);
+            break;
+        case UpgradeStep::PieceWrite:
+            device("升级失败3", connection);
+            break;
+        case UpgradeStep::FinishWrite:
+            device("升级失败4", connection);
+            break;
+        case UpgradeStep::FinishReply:
+            device("升级失败5", upgrade);
+            break;
+        case UpgradeStep::FinishRefused:
+            device("升级失败6", upgrade);
+            break;
+        case UpgradeStep::EndWrite:
+            device("提示", restart);
+            break;
+    }
+}
+
+}  // namespace
+
+int Base_Frame::update_device(int row) {
+    const QString address = cellField(row, 1, 15);
+    const QString type = cellField(row, 2, 6);
+    // One bar for every attempt; an attempt that fails while streaming leaves it showing
+    // where it stopped until the next one starts.
+    if (progress_bar == nullptr) {
+        progress_bar = new QProgressBar(this);
+        progress_bar->setGeometry(50, 780, 200, 12);
+        progress_bar->setRange(0, 100);
+    }
+    progress_bar->hide();
+    progress_bar->reset();
+    update_file = ui->file_pathname->text();
+
+    using corvane::maintenance::UpgradeProgress;
+    const corvane::maintenance::UpgradeOutcome outcome = corvane::maintenance::upgrade_device(
+        *update_socket, address, type, update_file, [this](const UpgradeProgress& progress) {
+            // The window handles no events meanwhile; the bar repaints itself as it changes.
+            progress_bar->setValue(progress.percent);
+            progress_bar->setVisible(progress.stage == UpgradeProgress::Stage::Streaming);
+        });
+    report_upgrade(this, address, outcome.step);
+    return outcome.result;
 }
 
 void Base_Frame::update_start() {
-    // Filled by the upgrade panel work (batch over the ticked rows).
+    const QList<int> rows = tickedRows();
+    QList<int> upgraded;
+    for (int row : rows) {
+        // A failure is reported by the attempt itself and does not stop the batch.
+        if (update_device(row) == 1) {
+            upgraded << row;
+        }
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(corvane::maintenance::kUpgradePauseMs));
+    }
+    for (int i = 0; i < upgraded.size(); ++i) {
+        ui->tableWidget->removeRow(upgraded[i] - i);
+    }
+    QString text;
+    if (!upgraded.isEmpty()) {
+        text = QStringLiteral("升级成功，等待重启");
+    } else if (rows.isEmpty()) {
+        text = QStringLiteral("请选择升级的设备");
+    } else {
+        text = QStringLiteral("没有设备升级成功");
+    }
+    corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"), text);
 }
 
 void Base_Frame::on_file_path_clicked() {
-    // Filled by the upgrade panel work.
+    // A cancelled dialog empties the path; the upgrade button is offered all the same.
+    ui->file_pathname->setText(corvane::OperatorMessages::openFileName());
+    ui->file_update->setEnabled(true);
 }
 
 void Base_Frame::on_file_update_clicked() {
-    // Filled by the upgrade panel work.
+    update_start();
+    ui->update_widget->hide();
+    ui->update->setEnabled(true);
 }
 
 void Base_Frame::on_file_cacle_clicked() {
-    // Filled by the upgrade panel work.
+    ui->update_widget->hide();
+    ui->update->setEnabled(true);
 }
 
 void Base_Frame::on_select_all_stateChanged(int state) {

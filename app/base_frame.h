@@ -39,6 +39,12 @@ public:
     // Column headers of the device table in one language (Chinese or English).
     static QStringList tableHeaderLabels(bool english);
 
+    // Loads the image named in the upgrade panel into the device of one table row and tells
+    // the operator of a failure. Returns 1 when the image was delivered and the device told to
+    // restart, 2 for a connection or protocol failure, 3 for a local file problem, 4 when the
+    // end command did not go out.
+    int update_device(int row);
+
 public slots:
     void Click_Event(int row, int col);
     void Double_Click_Event(int row, int col);
@@ -74,6 +80,10 @@ private:
     void fillRow(int row, const Device_Info& device);
     // reenable_timer's handler after a search.
     void reenable_search();
+    // reenable_timer's handler after a reboot.
+    void reenable_reboot();
+    // A cell's text as the maintenance actions take it: UTF-8, at most `bytes` bytes.
+    QString cellField(int row, int column, int bytes) const;
 
     QTranslator translator;
     QAction* video_action = nullptr;

@@ -73,6 +73,8 @@ public:
 
     // The restart: pending network settings take effect and the up-time starts again.
     void restart();
+    // "SoftVersion" from now on (a firmware upgrade).
+    void setVersion(const QString& version) { profile_.version = version; }
 
     // Whether this kind of device knows the command (encoder commands on transmitters,
     // audio-output commands on receivers; unknown kinds know everything).

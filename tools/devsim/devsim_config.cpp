@@ -33,6 +33,18 @@ const std::array<std::pair<const char*, HttpMode>, 7> kHttpModes{{
     {"close", HttpMode::Close},
 }};
 
+const std::array<std::pair<const char*, FirmwareMode>, 9> kFirmwareModes{{
+    {"normal", FirmwareMode::Normal},
+    {"absent", FirmwareMode::Absent},
+    {"start-refuse", FirmwareMode::StartRefuse},
+    {"start-mute", FirmwareMode::StartMute},
+    {"slow", FirmwareMode::Slow},
+    {"drop", FirmwareMode::Drop},
+    {"finish-refuse", FirmwareMode::FinishRefuse},
+    {"finish-late", FirmwareMode::FinishLate},
+    {"finish-mute", FirmwareMode::FinishMute},
+}};
+
 bool fail(QString* error, const QString& message) {
     if (error)
         *error = message;
@@ -184,6 +196,13 @@ QString httpModeName(HttpMode mode) {
     return QString();
 }
 
+QString firmwareModeName(FirmwareMode mode) {
+    for (const auto& m : kFirmwareModes)
+        if (m.second == mode)
+            return QString::fromLatin1(m.first);
+    return QString();
+}
+
 bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString& value,
                     QString* error) {
     const QString key = rawKey.trimmed().toLower();
@@ -282,6 +301,32 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
     } else if (key.size() == 7 && key.startsWith(QLatin1String("stream")) && key[6] >= '0' &&
                key[6] <= '3') {
         return applyStreamFaults(profile, key, key[6].digitValue(), value, error);
+    } else if (key == QLatin1String("fw")) {
+        const QString v = value.trimmed().toLower();
+        for (const auto& m : kFirmwareModes) {
+            if (v == QLatin1String(m.first)) {
+                profile.firmware = m.second;
+                return true;
+            }
+        }
+        return fail(error, QStringLiteral("fw: unknown mode '%1' (normal, absent, start-refuse, "
+                                          "start-mute, slow, drop, finish-refuse, finish-late, "
+                                          "finish-mute)")
+                               .arg(value));
+    } else if (key == QLatin1String("fw-rate")) {
+        if (!intKey(key, value, 1, 1 << 30, &n, error))
+            return false;
+        profile.firmwareRate = int(n);
+    } else if (key == QLatin1String("fw-drop")) {
+        if (!intKey(key, value, 0, 0x7fffffffLL, &n, error))
+            return false;
+        profile.firmwareDrop = n;
+    } else if (key == QLatin1String("fw-delay")) {
+        if (!intKey(key, value, 0, 600000, &n, error))
+            return false;
+        profile.firmwareDelayMs = int(n);
+    } else if (key == QLatin1String("fw-version")) {
+        profile.firmwareVersion = value;
     } else {
         return fail(error, QStringLiteral("unknown device key '%1'").arg(rawKey));
     }

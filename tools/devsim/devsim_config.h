@@ -34,6 +34,19 @@ enum class HttpMode {
     Close,       // closes the connection at once
 };
 
+// How a device's firmware port (TCP 6000) behaves.
+enum class FirmwareMode {
+    Normal,
+    Absent,        // nothing listens on port 6000
+    StartRefuse,   // the start command is answered without "OK"
+    StartMute,     // the start command is never answered
+    Slow,          // the image is taken at fw-rate bytes a second
+    Drop,          // the connection is cut after fw-drop bytes
+    FinishRefuse,  // the finish command is answered without "OK"
+    FinishLate,    // the finish command is answered after fw-delay ms
+    FinishMute,    // the finish command is never answered
+};
+
 struct DeviceProfile {
     QString ip;
     quint32 type = 1102;
@@ -63,6 +76,11 @@ struct DeviceProfile {
     int streamCount = 4;
     std::array<QList<QPair<QString, int>>, 4> streamValues;
     std::array<QStringList, 4> streamOmitted;
+    FirmwareMode firmware = FirmwareMode::Normal;
+    int firmwareRate = 16384;     // bytes a second taken by "slow"
+    qint64 firmwareDrop = 65536;  // bytes received before "drop" cuts the connection
+    int firmwareDelayMs = 1000;   // how late "finish-late" answers
+    QString firmwareVersion;      // "SoftVersion" after an upgrade (empty: unchanged)
 
     bool httpFaultApplies(int code) const { return httpOnly.isEmpty() || httpOnly.contains(code); }
 };
@@ -116,5 +134,6 @@ QString streamFaultText(const DeviceProfile& profile, int stream);
 
 QString udpModeName(UdpMode mode);
 QString httpModeName(HttpMode mode);
+QString firmwareModeName(FirmwareMode mode);
 
 }  // namespace devsim

@@ -43,6 +43,8 @@ const char kDescription[] =
     "and the JSON commands over HTTP on its address, statefully: what 1008, 1024, 1036,\n"
     "3054 and 3131 write is what discovery, 1022, 1034, 3052 and 3129 report; 1002\n"
     "restarts the device (silent for --restart-seconds, then back with its new settings).\n"
+    "A firmware image sent to TCP port 6000 is checked packet by packet, hashed and\n"
+    "logged; the end command restarts the device.\n"
     "\n"
     "A device is described by key=value pairs, separated by commas:\n"
     "  ip=A.B.C.D (required)  type=1102|1200|307|2000|N  mac=02:43:56:00:00:01\n"
@@ -56,6 +58,9 @@ const char kDescription[] =
     "  those commands)\n"
     "  streams=N (streams in the 1022 answer, 0-4)  stream0..stream3=Member:N/Member:omit\n"
     "  (start values that skip the device's checks, members the 1022 answer leaves out)\n"
+    "  fw=normal|absent|start-refuse|start-mute|slow|drop|finish-refuse|finish-late|\n"
+    "     finish-mute (port 6000)  fw-rate=BYTES/S (for slow)  fw-drop=BYTES (for drop)\n"
+    "  fw-delay=MS (for finish-late)  fw-version=TEXT (\"SoftVersion\" after an upgrade)\n"
     "\n"
     "Example:\n"
     "  corvane-devsim --device ip=198.51.100.10,type=1102 \\\n"
@@ -200,7 +205,12 @@ int main(int argc, char* argv[]) {
                           {QStringLiteral("http-status"), d.httpStatus},
                           {QStringLiteral("http-piece"), d.httpPieceBytes},
                           {QStringLiteral("http-interval"), d.httpIntervalMs},
-                          {QStringLiteral("restart"), d.restartSeconds}};
+                          {QStringLiteral("restart"), d.restartSeconds},
+                          {QStringLiteral("fw"), devsim::firmwareModeName(d.firmware)},
+                          {QStringLiteral("fw-rate"), d.firmwareRate},
+                          {QStringLiteral("fw-drop"), d.firmwareDrop},
+                          {QStringLiteral("fw-delay"), d.firmwareDelayMs},
+                          {QStringLiteral("fw-version"), d.firmwareVersion}};
             QJsonArray only;
             for (int code : d.httpOnly)
                 only.append(code);

@@ -305,6 +305,13 @@ bool SimDevice::bindAll(QString* error) {
         return false;
     }
     connect(http_, &QTcpServer::newConnection, this, &SimDevice::onNewConnection);
+    if (profile().firmware != FirmwareMode::Absent) {
+        firmware_ = new FirmwarePort(this);
+        if (!firmware_->listen(address, error)) {
+            unbindAll();
+            return false;
+        }
+    }
     online_ = true;
     return true;
 }
@@ -319,6 +326,8 @@ void SimDevice::unbindAll() {
     udp_ = nullptr;
     delete http_;
     http_ = nullptr;
+    delete firmware_;
+    firmware_ = nullptr;
 }
 
 void SimDevice::onUdpReadyRead() {
@@ -396,11 +405,16 @@ void SimDevice::restart(HttpConnection* origin) {
                                   {QStringLiteral("seconds"), seconds}});
     QTimer::singleShot(seconds * 1000, this, [this, before] {
         model_.restart();
+        if (!pendingVersion_.isEmpty()) {
+            model_.setVersion(pendingVersion_);
+            pendingVersion_.clear();
+        }
         QString error;
         if (bindAll(&error)) {
             sim_->log().write(QJsonObject{{QStringLiteral("kind"), QStringLiteral("restart-up")},
                                           {QStringLiteral("device"), address()},
-                                          {QStringLiteral("previous"), before}});
+                                          {QStringLiteral("previous"), before},
+                                          {QStringLiteral("version"), profile().version}});
         } else {
             // The new address is not one this host holds: the device is out of reach,
             // as a real one would be on the wrong subnet.
@@ -411,6 +425,16 @@ void SimDevice::restart(HttpConnection* origin) {
             qWarning("corvane-devsim: device %s is unreachable after restart: %s",
                      qPrintable(address()), qPrintable(error));
         }
+    });
+}
+
+void SimDevice::installFirmware(bool confirmed) {
+    if (confirmed && !profile().firmwareVersion.isEmpty())
+        pendingVersion_ = profile().firmwareVersion;
+    // Once the end command's handler has returned, as a device reboots into its new image.
+    QTimer::singleShot(0, this, [this] {
+        if (online_)
+            restart(nullptr);
     });
 }
 

@@ -15,6 +15,7 @@
 #include "device_model.h"
 #include "devsim_config.h"
 #include "event_log.h"
+#include "firmware_port.h"
 #include "http_request.h"
 
 class QTcpServer;
@@ -84,6 +85,10 @@ public:
 
     void connectionGone(HttpConnection* c) { connections_.remove(c); }
 
+    // The end command of an upgrade: the device restarts, with the configured new version
+    // when the image was confirmed.
+    void installFirmware(bool confirmed);
+
 private:
     void onUdpReadyRead();
     void onNewConnection();
@@ -95,7 +100,8 @@ private:
     QUdpSocket* udp_ = nullptr;
     QTcpServer* http_ = nullptr;
     QSet<HttpConnection*> connections_;
-    // Port 6000 (firmware upgrade) is not simulated yet: see firmware_port.h.
+    FirmwarePort* firmware_ = nullptr;  // port 6000; none with fw=absent
+    QString pendingVersion_;            // "SoftVersion" from the next restart on
 };
 
 class Simulator : public QObject {

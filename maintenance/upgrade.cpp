@@ -1,0 +1,183 @@
+#include "maintenance/upgrade.h"
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <cstring>
+#include <memory>
+
+#include "maintenance/upgrade_packet.h"
+
+namespace corvane::maintenance {
+
+namespace {
+
+// Waits until everything written so far has gone to the network, within `ms` in all: one
+// wait may return after part of a large packet went out.
+bool flush_within(QTcpSocket& socket, int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (socket.bytesToWrite() > 0) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0 || !socket.waitForBytesWritten(int(left))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Completes the header in front of `payload_bytes` bytes at packet + 32 and sends the packet.
+bool send_packet(QTcpSocket& socket, char* packet, PacketKind kind, qint64 payload_bytes) {
+    write_header(packet, kind, quint32(payload_bytes));
+    const qint64 total = payload_bytes + kHeaderBytes;
+    return socket.write(packet, total) == total && flush_within(socket, kExchangeWaitMs);
+}
+
+bool send_command(QTcpSocket& socket, char* packet, const QByteArray& text) {
+    std::memcpy(packet + kHeaderBytes, text.constData(), size_t(text.size()));
+    return send_packet(socket, packet, PacketKind::Command, text.size());
+}
+
+// Reads one reply into a cleared buffer, so nothing of an earlier reply can count; returns
+// the bytes read, 0 when nothing came within the wait.
+qint64 await_reply(QTcpSocket& socket, char* reply) {
+    std::memset(reply, 0, kReplyBytes);
+    // A quick reply may already have been taken in while the command was being flushed; a
+    // wait would then look for bytes that never come.
+    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(kExchangeWaitMs)) {
+        return 0;
+    }
+    return qMax<qint64>(0, socket.read(reply, kReplyBytes));
+}
+
+int percent_of(qint64 sent, qint64 size) {
+    // A size of 0 with bytes still coming (a file that grew) counts as complete.
+    return size > 0 ? int(qMin<qint64>(100, sent * 100 / size)) : 100;
+}
+
+}  // namespace
+
+int result_of(UpgradeStep step) {
+    switch (step) {
+        case UpgradeStep::Done:
+            return 1;
+        case UpgradeStep::NameRule:
+        case UpgradeStep::FileMissing:
+        case UpgradeStep::FileUnreadable:
+        case UpgradeStep::FileTooLarge:
+        case UpgradeStep::FileRead:
+            return 3;
+        case UpgradeStep::EndWrite:
+            return 4;
+        default:
+            return 2;
+    }
+}
+
+UpgradeOutcome upgrade_device(QTcpSocket& socket, const QString& address,
+                              const QString& device_type, const QString& image_path,
+                              const ProgressCallback& progress) {
+    if (!image_name_fits(device_type, image_path)) {
+        return {3, UpgradeStep::NameRule};
+    }
+    FileImageSource file;
+    switch (file.open(image_path)) {
+        case FileImageSource::Opened::Missing:
+            return {3, UpgradeStep::FileMissing};
+        case FileImageSource::Opened::Unreadable:
+            return {3, UpgradeStep::FileUnreadable};
+        case FileImageSource::Opened::Ok:
+            break;
+    }
+    return send_image(socket, address, file, progress);
+}
+
+UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSource& image,
+                          const ProgressCallback& progress) {
+    UpgradeOutcome outcome;
+    auto report = [&progress](UpgradeProgress::Stage stage, int percent) {
+        if (progress) {
+            progress({stage, percent});
+        }
+    };
+    auto fail = [&socket, &outcome](UpgradeStep step) {
+        // Whatever is still queued is dropped, so the next attempt starts unconnected.
+        socket.abort();
+        outcome.result = result_of(step);
+        outcome.step = step;
+        return outcome;
+    };
+
+    const qint64 image_bytes = image.size();
+    if (image_bytes > kLargestImage) {
+        return fail(UpgradeStep::FileTooLarge);
+    }
+
+    if (socket.state() != QAbstractSocket::UnconnectedState) {
+        socket.abort();
+    }
+    const QHostAddress host(address);
+    if (host.protocol() != QAbstractSocket::IPv4Protocol) {
+        return fail(UpgradeStep::Connect);
+    }
+    socket.connectToHost(host, kUpgradePort, QIODevice::ReadWrite);
+    if (!socket.waitForConnected(kConnectWaitMs)) {
+        return fail(UpgradeStep::Connect);
+    }
+
+    // One send buffer for every packet, header first; one reply buffer.
+    const std::unique_ptr<char[]> packet(new char[kSendBufferBytes]());
+    const std::unique_ptr<char[]> reply(new char[kReplyBytes]());
+
+    if (!send_command(socket, packet.get(), start_command(qint32(image_bytes)))) {
+        return fail(UpgradeStep::StartWrite);
+    }
+    const qint64 start_reply = await_reply(socket, reply.get());
+    if (start_reply == 0) {
+        return fail(UpgradeStep::StartReply);
+    }
+    if (!reply_confirms(reply.get(), start_reply)) {
+        return fail(UpgradeStep::StartRefused);
+    }
+
+    report(UpgradeProgress::Stage::Ready, 0);
+    int percent = 0;
+    for (;;) {
+        const qint64 n = image.read(packet.get() + kHeaderBytes, kPieceBytes);
+        report(UpgradeProgress::Stage::Streaming, percent);
+        if (n < 0) {
+            return fail(UpgradeStep::FileRead);
+        }
+        if (n == 0) {
+            break;
+        }
+        if (!send_packet(socket, packet.get(), PacketKind::Data, n)) {
+            return fail(UpgradeStep::PieceWrite);
+        }
+        outcome.bytes_sent += n;
+        percent = percent_of(outcome.bytes_sent, image.size());
+        report(UpgradeProgress::Stage::Streaming, percent);
+    }
+    report(UpgradeProgress::Stage::Done, percent);
+
+    if (!send_command(socket, packet.get(), finish_command())) {
+        return fail(UpgradeStep::FinishWrite);
+    }
+    const qint64 finish_reply = await_reply(socket, reply.get());
+    if (finish_reply == 0) {
+        return fail(UpgradeStep::FinishReply);
+    }
+    if (!reply_confirms(reply.get(), finish_reply)) {
+        return fail(UpgradeStep::FinishRefused);
+    }
+
+    if (!send_command(socket, packet.get(), end_command())) {
+        return fail(UpgradeStep::EndWrite);
+    }
+    socket.close();
+    outcome.result = 1;
+    outcome.step = UpgradeStep::Done;
+    return outcome;
+}
+
+}  // namespace corvane::maintenance

@@ -1,0 +1,11 @@
+// Pictures of the upgrade panel and of an upgrade under way, for corvane-window-shot.
+#pragma once
+
+#include <QString>
+
+// The window with rows, two of them ticked, and the upgrade panel open with an image chosen.
+int shootUpgradePanel(const QString& out);
+// The same window while the image streams to a simulated device: grabbed when the progress
+// bar passes 45 %. Runs inside the test network; `devsim` is the simulator to start in the
+// device host.
+int shootUpgradeProgress(const QString& out, const QString& devsim);

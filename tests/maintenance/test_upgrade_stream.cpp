@@ -1,0 +1,178 @@
+// The upgrade exchange against simulated devices in the test network, from generated images
+// that are never written to disk: the exact packets on the wire, the image's hash and size as
+// the device counted them, and the progress reported on the way.
+#include <QCryptographicHash>
+#include <QTcpSocket>
+#include <QtEndian>
+#include <QtTest>
+
+#include "devsim_harness.h"
+#include "maintenance/upgrade.h"
+#include "maintenance/upgrade_packet.h"
+
+using namespace corvane::maintenance;
+using corvane::test::Devsim;
+using corvane::test::DevsimRecord;
+using corvane::test::TestNetwork;
+
+namespace {
+
+// Pseudo-random bytes, produced piece by piece and hashed as they are handed out.
+class GeneratedSource : public ImageSource {
+public:
+    explicit GeneratedSource(qint64 size) : size_(size) {}
+    qint64 size() override { return size_; }
+    qint64 read(char* into, qint64 max) override {
+        const qint64 n = qMin(max, size_ - position_);
+        for (qint64 i = 0; i < n; ++i) {
+            state_ ^= state_ << 13;
+            state_ ^= state_ >> 7;
+            state_ ^= state_ << 17;
+            into[i] = char(state_ >> 24);
+        }
+        hash_.addData(into, int(n));
+        position_ += n;
+        return n;
+    }
+    QByteArray sha256() const { return hash_.result().toHex(); }
+
+private:
+    qint64 size_;
+    qint64 position_ = 0;
+    quint64 state_ = 0x9E3779B97F4A7C15ull;
+    QCryptographicHash hash_{QCryptographicHash::Sha256};
+};
+
+QList<DevsimRecord> ofDevice(const QList<DevsimRecord>& records, const QString& ip) {
+    QList<DevsimRecord> mine;
+    for (const DevsimRecord& r : records) {
+        if (r.device == ip) {
+            mine << r;
+        }
+    }
+    return mine;
+}
+
+qint64 member(const DevsimRecord& r, const char* name) {
+    return qint64(r.raw.value(QLatin1String(name)).toDouble());
+}
+
+}  // namespace
+
+class TestUpgradeStream : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void imageReachesDevice_data();
+    void imageReachesDevice();
+
+private:
+    Devsim sim_;
+};
+
+void TestUpgradeStream::initTestCase() {
+    QVERIFY2(TestNetwork::active(), "run through scripts/testnet");
+    for (int i = 20; i < 24; ++i) {
+        sim_.device(QStringLiteral("ip=198.51.100.%1,type=1102,restart=1").arg(i));
+    }
+    QVERIFY2(sim_.start(), qPrintable(sim_.errorString()));
+}
+
+void TestUpgradeStream::cleanupTestCase() {
+    QCOMPARE(sim_.stop(), 0);
+}
+
+void TestUpgradeStream::imageReachesDevice_data() {
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QList<qint64>>("pieces");
+    QTest::newRow("1,000,000 bytes")
+        << "198.51.100.20" << qint64(1000000) << QList<qint64>{1000000};
+    QTest::newRow("empty") << "198.51.100.21" << qint64(0) << QList<qint64>{};
+    QTest::newRow("exactly one piece")
+        << "198.51.100.22" << qint64(1048544) << QList<qint64>{1048544};
+    QList<qint64> pieces;
+    for (int i = 0; i < 95; ++i) {
+        pieces << 1048544;
+    }
+    pieces << 388320;
+    QTest::newRow("100,000,000 bytes") << "198.51.100.23" << qint64(100000000) << pieces;
+}
+
+void TestUpgradeStream::imageReachesDevice() {
+    QFETCH(QString, ip);
+    QFETCH(qint64, size);
+    QFETCH(QList<qint64>, pieces);
+
+    QTcpSocket socket;
+    GeneratedSource image(size);
+    QList<UpgradeProgress> progress;
+    const UpgradeOutcome outcome =
+        send_image(socket, ip, image, [&progress](const UpgradeProgress& p) { progress << p; });
+    QCOMPARE(outcome.step, UpgradeStep::Done);
+    QCOMPARE(outcome.result, 1);
+    QCOMPARE(outcome.bytes_sent, size);
+    QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+
+    // The end command restarts the device; by then every packet has been logged.
+    QVERIFY(sim_.waitForRecord(
+        "restart-down", [&ip](const DevsimRecord& r) { return r.device == ip; }, 10000));
+    const QList<DevsimRecord> packets = ofDevice(sim_.records("fw-packet"), ip);
+    QCOMPARE(packets.size(), pieces.size() + 3);
+
+    const QByteArray start = start_command(qint32(size));
+    QCOMPARE(packets.first().data, start);
+    QCOMPARE(member(packets.first(), "size"), qint64(start.size() + 32));
+    QByteArray startHeader(32, '\0');
+    write_header(startHeader.data(), PacketKind::Command, quint32(start.size()));
+    QCOMPARE(QByteArray::fromBase64(packets.first().raw.value("header").toString().toLatin1()),
+             startHeader);
+    if (size == 1000000) {
+        QCOMPARE(member(packets.first(), "payload"), qint64(33));
+        QCOMPARE(member(packets.first(), "size"), qint64(65));
+    }
+    for (int i = 0; i < pieces.size(); ++i) {
+        const DevsimRecord& piece = packets.at(i + 1);
+        QCOMPARE(member(piece, "type"), qint64(2));
+        QCOMPARE(member(piece, "payload"), pieces.at(i));
+        QCOMPARE(member(piece, "size"), pieces.at(i) + 32);
+    }
+    QCOMPARE(packets.at(packets.size() - 2).data, finish_command());
+    QCOMPARE(packets.last().data, end_command());
+
+    const QList<DevsimRecord> images = ofDevice(sim_.records("fw-image"), ip);
+    QCOMPARE(images.size(), 1);
+    QCOMPARE(member(images.first(), "announced"), size);
+    QCOMPARE(member(images.first(), "received"), size);
+    QCOMPARE(images.first().raw.value("sha256").toString().toLatin1(), image.sha256());
+    QVERIFY(images.first().raw.value("complete").toBool());
+
+    // 0 before the first piece, one step per piece, 100 after the last, then the end.
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.first().stage, UpgradeProgress::Stage::Ready);
+    QCOMPARE(progress.first().percent, 0);
+    QCOMPARE(progress.last().stage, UpgradeProgress::Stage::Done);
+    QList<int> afterPieces;
+    qint64 sent = 0;
+    for (qint64 piece : pieces) {
+        sent += piece;
+        afterPieces << int(sent * 100 / size);
+    }
+    QList<int> seen;
+    for (int i = 1; i + 1 < progress.size(); ++i) {
+        QCOMPARE(progress.at(i).stage, UpgradeProgress::Stage::Streaming);
+        // Each read reports the value so far; each sent piece the new one.
+        if (i % 2 == 0) {
+            seen << progress.at(i).percent;
+        } else {
+            QCOMPARE(progress.at(i).percent, seen.isEmpty() ? 0 : seen.last());
+        }
+    }
+    QCOMPARE(seen, afterPieces);
+    QCOMPARE(progress.last().percent, pieces.isEmpty() ? 0 : 100);
+}
+
+QTEST_GUILESS_MAIN(TestUpgradeStream)
+#include "test_upgrade_stream.moc"
