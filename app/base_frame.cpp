@@ -19,6 +19,9 @@
 #include "maintenance/reboot.h"
 #include "maintenance/upgrade.h"
 #include "operator_messages.h"
+#include "network_set.h"
+#include "set_audio.h"
+#include "set_audio_tx.h"
 #include "ui_base_frame.h"
 #include "video_parameters.h"
 
@@ -61,11 +64,13 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
 
     rx_audio_loaded = false;
 
+    // The configuration windows: top-level, without parent, made once and hidden until a row
+    // action shows them.
     video_dialog = new Video_Parameters;
-    // The configuration windows (video_dialog, network_dialog, rx_audio_dialog, then
-    // tx_audio_dialog after the socket) are created here, each without parent, once dialogs/
-    // provides them.
+    network_dialog = new Network_Set;
+    rx_audio_dialog = new Set_Audio;
     update_socket = new QTcpSocket(this);
+    tx_audio_dialog = new Set_audio_tx;
 
     QTableWidget* table = ui->tableWidget;
     connect(table, &QTableWidget::cellClicked, this, &Base_Frame::Click_Event);
@@ -74,8 +79,7 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
     connect(video_action, &QAction::triggered, this, &Base_Frame::slotActionInsert);
     connect(tx_audio_action, &QAction::triggered, this, &Base_Frame::setAudio_tx);
     connect(rx_audio_action, &QAction::triggered, this, &Base_Frame::Set_audio);
-    // network_dialog's send_remove_row(int) is connected to remove_row(int) here once the
-    // dialog exists.
+    connect(network_dialog, &Network_Set::send_remove_row, this, &Base_Frame::remove_row);
 
     ui->update_widget->hide();
     ui->file_update->setEnabled(false);
@@ -85,10 +89,13 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
 }
 
 Base_Frame::~Base_Frame() {
-    delete ui;
-    // The configuration windows have no parent: they end with the main window, while the
-    // application object still exists.
+    // Windows without parent are nobody else's to delete. Going with the main window, they
+    // are freed while the application object still exists, and leak checkers stay quiet.
+    delete tx_audio_dialog;
+    delete rx_audio_dialog;
+    delete network_dialog;
     delete video_dialog;
+    delete ui;
 }
 
 QStringList Base_Frame::tableHeaderLabels(bool english) {

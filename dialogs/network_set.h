@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QWidget>
+#include <string>
+
+#include "json/json_document.h"
+
+class QEvent;
+
+namespace Ui {
+class Network_Set;
+}
+
+// The network settings of one device: address, mask, gateway and MAC. On confirmation the
+// settings go to the device, then the device is told to restart; once it has accepted both, the
+// main window drops its row, since the device comes back under its new settings.
+class Network_Set : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Network_Set(QWidget* parent = nullptr);
+    ~Network_Set() override;
+
+    // `info` holds "setIp", "setMask", "setGateway" and "setMac" (a missing member gives an
+    // empty text); "setIp" is where both commands go. `row` is the device's table row.
+    void set_network_info(neb::CJsonObject info, int row);
+
+signals:
+    void send_remove_row(int row);
+
+public slots:
+    void on_define_clicked();
+    void on_cancel_clicked();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    Ui::Network_Set* ui;
+    // The device's present address; the "IP" typed in the form only travels inside the command.
+    std::string device_address;
+};

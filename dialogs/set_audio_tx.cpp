@@ -1,0 +1,44 @@
+#include "set_audio_tx.h"
+
+#include <QEvent>
+
+#include "config_commands.h"
+#include "notice.h"
+#include "ui_set_audio_tx.h"
+
+Set_audio_tx::Set_audio_tx(QWidget* parent) : QWidget(parent), ui(new Ui::Set_audio_tx) {
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral(" Corvane Tool"));
+    hide();
+}
+
+Set_audio_tx::~Set_audio_tx() {
+    delete ui;
+}
+
+int Set_audio_tx::get_audio_param(const char* ip, neb::CJsonObject command) {
+    const corvane::config::TxAudio audio = corvane::config::readTxAudio(ip, command);
+    // "AudioIn" is the list position itself (0 HDMI, 1 the jack).
+    const bool known_input = audio.audio_in == 0 || audio.audio_in == 1;
+    ui->audio_out->setCurrentIndex(known_input ? audio.audio_in : -1);
+    ui->ipaddr->setText(QString::fromUtf8(ip));
+    return 1;
+}
+
+void Set_audio_tx::on_cancel_button_clicked() {
+    close();
+}
+
+void Set_audio_tx::on_set_button_clicked() {
+    // No selection is sent as -1: the device judges it.
+    const corvane::config::WriteResult result = corvane::config::writeTxAudio(
+        ui->ipaddr->text().toStdString(), ui->audio_out->currentIndex());
+    finishAudioWrite(this, result.accepted, QStringLiteral("音频设置失败，请检查输入设备"));
+}
+
+void Set_audio_tx::changeEvent(QEvent* event) {
+    // As in the receiver's window, this also puts "192.168.2.1" back on ipaddr.
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+    }
+}
