@@ -6,6 +6,11 @@
 #include <cstddef>
 
 #ifdef _WIN32
+// windows.h would otherwise define min, max and "interface" as macros for everything that
+// includes this header.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
