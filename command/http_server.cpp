@@ -32,7 +32,7 @@ std::atomic<std::int32_t> service_state{1};
 
 namespace {
 
-// Event codes as the log prints them (those of the library the service was first built on).
+// Event codes as the log prints them; readers of the log know the events by these numbers.
 constexpr int kEvAccept = 1;         // a connection was accepted
 constexpr int kEvRecv = 3;           // bytes arrived on a connection
 constexpr int kEvClose = 5;          // a connection closed, for any reason
@@ -67,11 +67,23 @@ std::mutex control_mutex;  // serialises start and stop
 HttpServiceLimits configured_limits;
 std::future<void> service_finished;
 
+std::atomic<HttpServiceLogSink> log_sink{nullptr};
+
 // The service log goes to standard output without line ends; flushed so that it shows at once.
 template <class... Args>
 void log(const char* format, Args... args) {
-    std::printf(format, args...);
-    std::fflush(stdout);
+    const HttpServiceLogSink sink = log_sink.load();
+    if (sink == nullptr) {
+        std::printf(format, args...);
+        std::fflush(stdout);
+        return;
+    }
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    if (length <= 0)
+        return;
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    sink(text.data(), static_cast<std::size_t>(length));
 }
 
 void log_location(int line) {
@@ -257,8 +269,8 @@ Connection::Connection(Service& service, tcp::socket socket)
     buffer_.max_size(service.limits.max_header_bytes + kReadChunk);
 }
 
-// Logs the event as the service always has; a stopping service closes the connection instead
-// of handling it. False when the connection is done with.
+// Logs the event; a stopping service closes the connection instead of handling it. False when
+// the connection is done with.
 bool Connection::event(int code) {
     log("_iEvent = %d ", code);
     if (service_state != 0) {
@@ -444,6 +456,10 @@ void stop_http_service() {
     service_state.compare_exchange_strong(running, 1);
     service_finished.wait();
     service_finished = {};
+}
+
+void set_http_service_log_sink(HttpServiceLogSink sink) {
+    log_sink.store(sink);
 }
 
 void set_http_service_limits(const HttpServiceLimits& limits) {

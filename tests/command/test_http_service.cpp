@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr quint16 kPort = 47311;
+// Below the system's range of ephemeral ports (Linux: 32768-60999), so that no connection of
+// another program holds them; kPort + 1 is kept closed by the test that needs it.
+constexpr quint16 kPort = 28311;
 
 const QByteArray kAck = "{\n\t\"ProtocolCode\":\t\"OKK\"\n}";
 
@@ -36,6 +38,14 @@ QByteArray padded_command(int size) {
     const QByteArray head = "{\"ProtocolCode\":1000,\"Pad\":\"";
     const QByteArray tail = "\"}";
     return head + QByteArray(size - head.size() - tail.size(), 'p') + tail;
+}
+
+// A small connection limit and a short time-out, so that the tests reach both quickly.
+HttpServiceLimits test_limits() {
+    HttpServiceLimits limits;
+    limits.max_connections = 16;
+    limits.request_timeout = std::chrono::milliseconds(1500);
+    return limits;
 }
 
 bool service_answers() {
@@ -77,10 +87,7 @@ private slots:
 
 void TestHttpService::initTestCase() {
     QCOMPARE(service_state.load(), 1);
-    HttpServiceLimits limits;
-    limits.max_connections = 16;
-    limits.request_timeout = std::chrono::milliseconds(1500);
-    set_http_service_limits(limits);
+    set_http_service_limits(test_limits());
     QCOMPARE(start_http_service(kPort), 0);
     QCOMPARE(service_state.load(), 0);
 }
@@ -203,7 +210,7 @@ void TestHttpService::logsEvents_data() {
 void TestHttpService::logsEvents() {
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, log);
-    StdoutCapture capture;
+    LogCapture capture;
     {
         QTcpSocket socket;
         QVERIFY(connect_to(socket, kPort));
@@ -340,7 +347,9 @@ void TestHttpService::slowRequestIsCut() {
 }
 
 void TestHttpService::secondStartWhileRunning() {
-    StdoutCapture capture;
+    ClosedPort second(kPort + 1);
+    QVERIFY2(second.bound(), "the second port is free for the test");
+    LogCapture capture;
     QCOMPARE(start_http_service(kPort), 0);
     QCOMPARE(service_state.load(), 0);
     QCOMPARE(start_http_service(kPort + 1), 0);  // a running service is left as it is
@@ -348,7 +357,8 @@ void TestHttpService::secondStartWhileRunning() {
     QTcpSocket other;
     other.connectToHost(QHostAddress::LocalHost, kPort + 1);
     QVERIFY(!other.waitForConnected(1000));
-    QVERIFY(!capture.text().contains("Error starting"));
+    QCOMPARE(other.error(), QAbstractSocket::ConnectionRefusedError);
+    QVERIFY2(!capture.text().contains("Error starting"), capture.text().constData());
 }
 
 void TestHttpService::stopAndStartAgain() {
@@ -367,13 +377,13 @@ void TestHttpService::portInUse() {
     QTcpServer occupier;
     QVERIFY(occupier.listen(QHostAddress::AnyIPv4, kPort));
     {
-        StdoutCapture capture;
+        LogCapture capture;
         QCOMPARE(start_http_service(kPort), -1);
         QCOMPARE(service_state.load(), 2);
-        QCOMPARE(capture.text(), QByteArray("Error starting server on port 47311"));
+        QCOMPARE(capture.text(), "Error starting server on port " + QByteArray::number(kPort));
     }
     {
-        StdoutCapture capture;
+        LogCapture capture;
         QCOMPARE(start_http_service(70000), -1);
         QCOMPARE(capture.text(), QByteArray("Error starting server on port 70000"));
     }
