@@ -147,6 +147,33 @@ std::string answer_request(const std::string& body) {
     return reply;
 }
 
+#ifdef _WIN32
+// SO_EXCLUSIVEADDRUSE in the form Asio's set_option takes.
+class ExclusiveAddressUse {
+public:
+    explicit ExclusiveAddressUse(bool on) : value_(on ? 1 : 0) {}
+    template <class Protocol>
+    int level(const Protocol&) const {
+        return SOL_SOCKET;
+    }
+    template <class Protocol>
+    int name(const Protocol&) const {
+        return SO_EXCLUSIVEADDRUSE;
+    }
+    template <class Protocol>
+    const void* data(const Protocol&) const {
+        return &value_;
+    }
+    template <class Protocol>
+    std::size_t size(const Protocol&) const {
+        return sizeof(value_);
+    }
+
+private:
+    int value_;  // a BOOL to Windows
+};
+#endif
+
 class Service;
 
 // One client connection. All of it runs on the service thread.
@@ -191,8 +218,19 @@ public:
         beast::error_code ec;
         const tcp::endpoint endpoint(tcp::v4(), static_cast<unsigned short>(port));
         acceptor_.open(endpoint.protocol(), ec);
+#ifdef _WIN32
+        // Windows lets a second program bind a port held with SO_REUSEADDR, and requests would
+        // be split between the two: hold it exclusively, so that a port in use fails the start.
+        if (!ec)
+            acceptor_.set_option(net::socket_base::reuse_address(false), ec);
+        if (!ec)
+            acceptor_.set_option(ExclusiveAddressUse(true), ec);
+#else
+        // Elsewhere the option only lets a restart bind over connections still in TIME_WAIT;
+        // a port another socket listens on stays refused.
         if (!ec)
             acceptor_.set_option(net::socket_base::reuse_address(true), ec);
+#endif
         if (!ec)
             acceptor_.bind(endpoint, ec);
         if (!ec)
@@ -214,8 +252,12 @@ public:
     }
 
     // Most recently active at the back.
-    void touch(Connection& c) { connections.splice(connections.end(), connections, c.position); }
-    void forget(Connection& c) { connections.erase(c.position); }
+    void touch(Connection& c) {
+        connections.splice(connections.end(), connections, c.position);
+    }
+    void forget(Connection& c) {
+        connections.erase(c.position);
+    }
 
     net::io_context ioc{1};
     const HttpServiceLimits limits;

@@ -146,6 +146,20 @@ bool LogCapture::wait_for(const QByteArray& needle, int timeout_ms) const {
     return true;
 }
 
+SharingListener::SharingListener(quint16 port) {
+    socket_ = bound_socket(INADDR_ANY, port, true);
+#ifdef _WIN32
+    listening_ = socket_ != -1 && ::listen(static_cast<SOCKET>(socket_), 4) == 0;
+#else
+    listening_ = socket_ != -1 && ::listen(static_cast<int>(socket_), 4) == 0;
+#endif
+}
+
+SharingListener::~SharingListener() {
+    if (socket_ != -1)
+        close_native(socket_);
+}
+
 ClosedPort::ClosedPort(quint16 port) {
     socket_ = bound_socket(INADDR_ANY, port, false);
     bound_ = socket_ != -1;

@@ -32,6 +32,22 @@ public:
     bool wait_for(const QByteArray& needle, int timeout_ms = 3000) const;
 };
 
+// A TCP socket bound to 0.0.0.0:port with every sharing option this system has
+// (SO_REUSEADDR, and SO_REUSEPORT where it exists), listening. Whether it could bind shows
+// whether whoever holds the port lets others share it.
+class SharingListener {
+public:
+    explicit SharingListener(quint16 port);
+    ~SharingListener();
+    SharingListener(const SharingListener&) = delete;
+    SharingListener& operator=(const SharingListener&) = delete;
+    bool listening() const { return listening_; }
+
+private:
+    qintptr socket_ = -1;
+    bool listening_ = false;
+};
+
 // A TCP socket bound to 0.0.0.0:port and never listening: while it lives, a connect to the
 // port is refused, no other socket can listen there and the system never picks the port as
 // a connection's own. False from bound() when the port could not be had.

@@ -1,7 +1,6 @@
 // The tool's HTTP service on a high port of every interface, talked to over loopback.
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTcpServer>
 #include <QtTest>
 #include <memory>
 #include <vector>
@@ -79,6 +78,7 @@ private slots:
     void manyIdleConnections();
     void requestOneByteAtATime();
     void slowRequestIsCut();
+    void portIsNotShared();
     void secondStartWhileRunning();
     void stopAndStartAgain();
     void portInUse();
@@ -346,6 +346,14 @@ void TestHttpService::slowRequestIsCut() {
     QVERIFY2(elapsed >= 1000 && elapsed < 4000, qPrintable(QString::number(elapsed)));
 }
 
+void TestHttpService::portIsNotShared() {
+    // Not even a socket that offers to share may listen on the service's port beside it, or
+    // requests would be split between two programs.
+    SharingListener intruder(kPort);
+    QVERIFY(!intruder.listening());
+    QVERIFY(service_answers());
+}
+
 void TestHttpService::secondStartWhileRunning() {
     ClosedPort second(kPort + 1);
     QVERIFY2(second.bound(), "the second port is free for the test");
@@ -374,9 +382,11 @@ void TestHttpService::stopAndStartAgain() {
 
 void TestHttpService::portInUse() {
     stop_http_service();
-    QTcpServer occupier;
-    QVERIFY(occupier.listen(QHostAddress::AnyIPv4, kPort));
     {
+        // The occupier offers to share the port: only the service's own refusal to share can
+        // make its start fail.
+        SharingListener occupier(kPort);
+        QVERIFY(occupier.listening());
         LogCapture capture;
         QCOMPARE(start_http_service(kPort), -1);
         QCOMPARE(service_state.load(), 2);
@@ -387,7 +397,6 @@ void TestHttpService::portInUse() {
         QCOMPARE(start_http_service(70000), -1);
         QCOMPARE(capture.text(), QByteArray("Error starting server on port 70000"));
     }
-    occupier.close();
     QCOMPARE(start_http_service(kPort), 0);
     QVERIFY(service_answers());
 }
