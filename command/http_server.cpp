@@ -375,6 +375,9 @@ void Connection::read() {
             if (ec)
                 return self->close();  // the client closed, or the connection broke
             self->buffer_.commit(n);
+            // Reading counts as activity: a client busy sending a large body is not the
+            // least recently active one.
+            self->service_.touch(*self);
             if (!self->event(kEvRecv))
                 return;
             self->process();

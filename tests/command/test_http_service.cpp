@@ -78,6 +78,7 @@ private slots:
     void manyIdleConnections();
     void requestOneByteAtATime();
     void slowRequestIsCut();
+    void slowUploaderOutlivesIdleConnections();
     void portIsNotShared();
     void secondStartWhileRunning();
     void stopAndStartAgain();
@@ -344,6 +345,36 @@ void TestHttpService::slowRequestIsCut() {
     QVERIFY(answered_meanwhile);
     QCOMPARE(slow.state(), QAbstractSocket::UnconnectedState);
     QVERIFY2(elapsed >= 1000 && elapsed < 4000, qPrintable(QString::number(elapsed)));
+}
+
+void TestHttpService::slowUploaderOutlivesIdleConnections() {
+    // A client sending a large body slowly while 40 idle connections arrive (the service holds
+    // 16): its reading keeps it active, so the idle ones make room and its request completes.
+    stop_http_service();
+    HttpServiceLimits limits = test_limits();
+    limits.request_timeout = std::chrono::seconds(20);  // only the connection limit counts here
+    set_http_service_limits(limits);
+    QCOMPARE(start_http_service(kPort), 0);
+
+    const QByteArray request = post_request(padded_command(4000));
+    const int pieces = 40;
+    const int piece = request.size() / pieces + 1;
+    QTcpSocket uploader;
+    QVERIFY(connect_to(uploader, kPort));
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < pieces; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connect_to(*idle.back(), kPort));
+        uploader.write(request.mid(i * piece, piece));
+        QVERIFY(uploader.waitForBytesWritten(1000));
+        QThread::msleep(10);
+    }
+    QCOMPARE(read_reply(uploader), kOkReply);
+
+    idle.clear();
+    stop_http_service();
+    set_http_service_limits(test_limits());
+    QCOMPARE(start_http_service(kPort), 0);
 }
 
 void TestHttpService::portIsNotShared() {
