@@ -17,7 +17,7 @@
 #ifndef _WINSOCK_DEPRECATED_NO_WARNINGS
 #define _WINSOCK_DEPRECATED_NO_WARNINGS  // inet_addr
 #endif
-// winsock2.h before windows.h, or windows.h pulls in the old winsock.h.
+// winsock2.h before windows.h, or windows.h pulls in the Winsock 1 header winsock.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

@@ -29,7 +29,8 @@ void TestDeviceOrder::order_data() {
     QTest::addColumn<QStringList>("out");
     QTest::newRow("last part") << QStringList{"192.168.1.100", "192.168.1.20", "192.168.1.3"}
                                << QStringList{"192.168.1.3", "192.168.1.20", "192.168.1.100"};
-    // The dot-free decimal key put .2.1 before .1.20 and every address past 2^31 at the front.
+    // Read as one number without its dots, .2.1 would come before .1.20, and every address
+    // past 2^31 would not fit.
     QTest::newRow("third part counts first")
         << QStringList{"192.168.2.1", "192.168.1.20"} << QStringList{"192.168.1.20", "192.168.2.1"};
     QTest::newRow("large addresses") << QStringList{"192.168.100.200", "192.168.1.5", "10.0.0.1"}
