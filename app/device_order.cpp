@@ -2,35 +2,7 @@
 
 #include <algorithm>
 
-std::optional<std::uint32_t> ipv4_value(std::string_view text) {
-    std::uint32_t value = 0;
-    int parts = 0;
-    std::size_t i = 0;
-    while (parts < 4) {
-        std::size_t digits = 0;
-        std::uint32_t part = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 3) {
-            part = part * 10 + static_cast<std::uint32_t>(text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || part > 255) {
-            return std::nullopt;
-        }
-        value = (value << 8) | part;
-        ++parts;
-        if (parts < 4) {
-            if (i >= text.size() || text[i] != '.') {
-                return std::nullopt;
-            }
-            ++i;
-        }
-    }
-    if (i != text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
+#include "discovery/ipv4_address.h"
 
 void order_by_address(std::vector<Device_Info>& records) {
     std::stable_sort(records.begin(), records.end(),

@@ -2,15 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string_view>
 #include <vector>
 
 #include "discovery/device_list.h"
-
-// The numeric value of a dotted IPv4 address ("a.b.c.d", each part 0-255 in decimal);
-// nothing for any other text.
-std::optional<std::uint32_t> ipv4_value(std::string_view text);
 
 // Orders records by the numeric value of their address, stably; records whose address is not
 // a dotted IPv4 address come first, in their previous order.

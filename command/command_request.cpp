@@ -28,6 +28,8 @@ constexpr std::size_t kReplyBufferSize = 1048576;
 constexpr auto kPollTime = std::chrono::milliseconds(500);
 constexpr int kMaxEmptyPolls = 2;  // the third empty poll ends the wait
 constexpr std::size_t kReadChunk = 65536;
+// Status line and headers of a reply, counted with CRLF line ends, interim replies included.
+constexpr std::size_t kHeadLimit = 64 * 1024;
 
 // Exchange state shared by all calls of the process; guarded by command_mutex.
 std::mutex command_mutex;
@@ -120,7 +122,7 @@ class Exchange {
 public:
     Exchange(net::io_context& ioc, const Target& target, std::string_view body)
         : socket_(ioc), target_(target) {
-        // An empty body has no POST to carry it; it goes out as a GET, as it always has.
+        // An empty body has no POST to carry it; it goes out as a GET.
         request_ = body.empty() ? "GET " : "POST ";
         request_ += target.path;
         request_ += " HTTP/1.1\r\nHost: ";
@@ -133,7 +135,7 @@ public:
         // The body type cuts, so the parser must not refuse. (A numeric limit: boost::none
         // is mishandled for Content-Length bodies by this Beast version.)
         parser_.body_limit(std::numeric_limits<std::uint64_t>::max());
-        parser_.header_limit(64 * 1024);
+        parser_.header_limit(static_cast<std::uint32_t>(kHeadLimit));
         parser_.get().body() = CappedBody::value_type{reply_buffer, kReplyBufferSize, 0};
     }
 
@@ -180,6 +182,12 @@ private:
     }
 
     void parse() {
+        if (!head_done_) {
+            if (!take_head())
+                return on_close();
+            if (!head_done_)
+                return read();
+        }
         while (buffer_.size() > 0 && !parser_.is_done()) {
             beast::error_code ec;
             const std::size_t used = parser_.put(buffer_.data(), ec);
@@ -192,6 +200,63 @@ private:
         if (parser_.is_done())
             return on_reply();
         read();
+    }
+
+    // Device firmware writes HTTP loosely: header lines may end in a bare LF, and an interim
+    // "100 Continue" may come first. The head is therefore collected here, each line given
+    // its CRLF, interim replies passed over, and only the final head handed to the parser.
+    // False when the reply cannot be read (head over the limit, or refused by the parser).
+    bool take_head() {
+        for (;;) {
+            const std::string_view data(static_cast<const char*>(buffer_.data().data()),
+                                        buffer_.size());
+            std::size_t end = std::string_view::npos;
+            while (end == std::string_view::npos) {
+                const std::size_t newline = data.find('\n', scan_);
+                if (newline == std::string_view::npos)
+                    break;
+                std::string_view line = data.substr(scan_, newline - scan_);
+                if (!line.empty() && line.back() == '\r')
+                    line.remove_suffix(1);
+                scan_ = newline + 1;
+                if (line.empty()) {
+                    end = scan_;
+                } else {
+                    head_.append(line);
+                    head_ += "\r\n";
+                }
+                if (head_bytes_ + head_.size() > kHeadLimit)
+                    return false;
+            }
+            if (end == std::string_view::npos) {
+                // The line being received counts towards the limit too.
+                return head_bytes_ + head_.size() + (data.size() - scan_) <= kHeadLimit;
+            }
+            head_ += "\r\n";
+            head_bytes_ += head_.size();
+            buffer_.consume(end);
+            scan_ = 0;
+            std::string head;
+            head.swap(head_);
+            if (head_bytes_ > kHeadLimit)
+                return false;
+            if (is_interim(head))
+                continue;
+            beast::error_code ec;
+            parser_.put(net::buffer(head), ec);
+            if (ec || !parser_.is_header_done())
+                return false;
+            head_done_ = true;
+            return true;
+        }
+    }
+
+    // "HTTP/1.x 1xx ...": a reply that another one follows.
+    static bool is_interim(std::string_view head) {
+        constexpr std::string_view version = "HTTP/1.";
+        return head.size() > 12 && head.substr(0, version.size()) == version && head[8] == ' ' &&
+               head[9] == '1' && head[10] >= '0' && head[10] <= '9' && head[11] >= '0' &&
+               head[11] <= '9' && (head[12] == ' ' || head[12] == '\r');
     }
 
     void on_reply() {
@@ -213,6 +278,10 @@ private:
     std::string request_;
     beast::flat_buffer buffer_;
     http::response_parser<CappedBody> parser_;
+    std::string head_;            // the lines of the head being collected, with CRLF ends
+    std::size_t scan_ = 0;        // where the next line of the head starts in buffer_
+    std::size_t head_bytes_ = 0;  // the heads collected so far
+    bool head_done_ = false;      // the final head went to the parser; body bytes follow
     bool finished_ = false;
 };
 

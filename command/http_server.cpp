@@ -32,7 +32,7 @@ std::atomic<std::int32_t> service_state{1};
 
 namespace {
 
-// Event codes as the log prints them (those of the library the service was first built on).
+// Event codes as the log prints them; readers of the log know the events by these numbers.
 constexpr int kEvAccept = 1;         // a connection was accepted
 constexpr int kEvRecv = 3;           // bytes arrived on a connection
 constexpr int kEvClose = 5;          // a connection closed, for any reason
@@ -67,11 +67,23 @@ std::mutex control_mutex;  // serialises start and stop
 HttpServiceLimits configured_limits;
 std::future<void> service_finished;
 
+std::atomic<HttpServiceLogSink> log_sink{nullptr};
+
 // The service log goes to standard output without line ends; flushed so that it shows at once.
 template <class... Args>
 void log(const char* format, Args... args) {
-    std::printf(format, args...);
-    std::fflush(stdout);
+    const HttpServiceLogSink sink = log_sink.load();
+    if (sink == nullptr) {
+        std::printf(format, args...);
+        std::fflush(stdout);
+        return;
+    }
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    if (length <= 0)
+        return;
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    sink(text.data(), static_cast<std::size_t>(length));
 }
 
 void log_location(int line) {
@@ -135,6 +147,33 @@ std::string answer_request(const std::string& body) {
     return reply;
 }
 
+#ifdef _WIN32
+// SO_EXCLUSIVEADDRUSE in the form Asio's set_option takes.
+class ExclusiveAddressUse {
+public:
+    explicit ExclusiveAddressUse(bool on) : value_(on ? 1 : 0) {}
+    template <class Protocol>
+    int level(const Protocol&) const {
+        return SOL_SOCKET;
+    }
+    template <class Protocol>
+    int name(const Protocol&) const {
+        return SO_EXCLUSIVEADDRUSE;
+    }
+    template <class Protocol>
+    const void* data(const Protocol&) const {
+        return &value_;
+    }
+    template <class Protocol>
+    std::size_t size(const Protocol&) const {
+        return sizeof(value_);
+    }
+
+private:
+    int value_;  // a BOOL to Windows
+};
+#endif
+
 class Service;
 
 // One client connection. All of it runs on the service thread.
@@ -179,8 +218,19 @@ public:
         beast::error_code ec;
         const tcp::endpoint endpoint(tcp::v4(), static_cast<unsigned short>(port));
         acceptor_.open(endpoint.protocol(), ec);
+#ifdef _WIN32
+        // Windows lets a second program bind a port held with SO_REUSEADDR, and requests would
+        // be split between the two: hold it exclusively, so that a port in use fails the start.
+        if (!ec)
+            acceptor_.set_option(net::socket_base::reuse_address(false), ec);
+        if (!ec)
+            acceptor_.set_option(ExclusiveAddressUse(true), ec);
+#else
+        // Elsewhere the option only lets a restart bind over connections still in TIME_WAIT;
+        // a port another socket listens on stays refused.
         if (!ec)
             acceptor_.set_option(net::socket_base::reuse_address(true), ec);
+#endif
         if (!ec)
             acceptor_.bind(endpoint, ec);
         if (!ec)
@@ -202,8 +252,12 @@ public:
     }
 
     // Most recently active at the back.
-    void touch(Connection& c) { connections.splice(connections.end(), connections, c.position); }
-    void forget(Connection& c) { connections.erase(c.position); }
+    void touch(Connection& c) {
+        connections.splice(connections.end(), connections, c.position);
+    }
+    void forget(Connection& c) {
+        connections.erase(c.position);
+    }
 
     net::io_context ioc{1};
     const HttpServiceLimits limits;
@@ -257,8 +311,8 @@ Connection::Connection(Service& service, tcp::socket socket)
     buffer_.max_size(service.limits.max_header_bytes + kReadChunk);
 }
 
-// Logs the event as the service always has; a stopping service closes the connection instead
-// of handling it. False when the connection is done with.
+// Logs the event; a stopping service closes the connection instead of handling it. False when
+// the connection is done with.
 bool Connection::event(int code) {
     log("_iEvent = %d ", code);
     if (service_state != 0) {
@@ -321,6 +375,9 @@ void Connection::read() {
             if (ec)
                 return self->close();  // the client closed, or the connection broke
             self->buffer_.commit(n);
+            // Reading counts as activity: a client busy sending a large body is not the
+            // least recently active one.
+            self->service_.touch(*self);
             if (!self->event(kEvRecv))
                 return;
             self->process();
@@ -444,6 +501,10 @@ void stop_http_service() {
     service_state.compare_exchange_strong(running, 1);
     service_finished.wait();
     service_finished = {};
+}
+
+void set_http_service_log_sink(HttpServiceLogSink sink) {
+    log_sink.store(sink);
 }
 
 void set_http_service_limits(const HttpServiceLimits& limits) {

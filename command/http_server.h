@@ -30,6 +30,11 @@ struct HttpServiceLimits {
     std::chrono::milliseconds request_timeout{10000};
 };
 
+// Receives each text of the service's log (no NUL, no line end added) instead of standard
+// output; null gives standard output back. Called on the service thread and on the caller's.
+using HttpServiceLogSink = void (*)(const char* text, std::size_t length);
+void set_http_service_log_sink(HttpServiceLogSink sink);
+
 // Takes effect at the next start. Tests use it to shorten the time-out.
 void set_http_service_limits(const HttpServiceLimits& limits);
 HttpServiceLimits http_service_limits();

@@ -4,7 +4,10 @@
 #include <memory>
 #include <string>
 
+#include <QDebug>
+
 #include "discovery_transport.h"
+#include "ipv4_address.h"
 #include "json/json_document.h"
 
 void copy_field(char* field, std::size_t capacity, std::string_view text) {
@@ -35,16 +38,23 @@ void DeviceList::refill_from_text(const char* text, int& nothing_found) {
         nothing_found = 1;
         return;
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    devices.clear();
     neb::CJsonObject collected(text);
     neb::CJsonObject& replies = collected.Member("Parameters");
     const int n = replies.ArraySize();
+    std::vector<Device_Info> found;
     for (int i = 0; i < n; ++i) {
         neb::CJsonObject& reply = replies.Element(i);
         neb::CJsonObject& net = reply.Member("NetConfig").Element(0);
+        // Every action is aimed at this text: one that names no reachable address, or that a
+        // cut would turn into another device's address, gives no record.
+        const std::string address = net.ReadText("IpAddr");
+        if (!ipv4_value(address)) {
+            qDebug() << "reply without a dotted IPv4 address left out:"
+                     << QString::fromStdString(address);
+            continue;
+        }
         Device_Info info{};
-        copy_field(info.ip, net.ReadText("IpAddr"));
+        copy_field(info.ip, address);
         std::uint32_t type = 0;
         if (reply.ReadUint32("DeviceType", type)) {
             info.type = type;
@@ -54,8 +64,15 @@ void DeviceList::refill_from_text(const char* text, int& nothing_found) {
         copy_field(info.gateway, net.ReadText("GateWay"));
         copy_field(info.mac, net.ReadText("Mac"));
         copy_field(info.uptime, reply.ReadText("UpTime"));
-        devices.push_back(info);
+        found.push_back(info);
     }
+    // Replies that all name no address found no device: the list keeps what it holds.
+    if (found.empty()) {
+        nothing_found = 1;
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    devices = std::move(found);
 }
 
 std::vector<Device_Info> DeviceList::snapshot() {

@@ -40,6 +40,8 @@ public:
     void collect_devices(int& nothing_found);
 
     // Refills the list from a collected text ({"ProtocolCode":999,"Parameters":[...]}).
+    // A reply whose "IpAddr" is not a dotted IPv4 address gives no record (it is logged); when
+    // no reply gives one, the sweep found nothing.
     void refill_from_text(const char* text, int& nothing_found);
 
     // A copy of the records, taken under the mutex.

@@ -7,6 +7,7 @@
 #include <QTime>
 #include <QUdpSocket>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -18,6 +19,7 @@ neb::CJsonObject search_result;
 std::mutex result_mutex;
 std::set<std::string> seen_addresses;
 std::mutex seen_mutex;
+void (*reply_handling_hook)(const char* data, std::size_t length) = nullptr;
 
 namespace {
 
@@ -33,15 +35,52 @@ constexpr const char empty_result[] = "{\"ProtocolCode\":999,\"Parameters\":[]}"
 // Appends one accepted reply unless the result would outgrow the caller's buffer.
 void append_reply(neb::CJsonObject& reply) {
     const std::size_t element = reply.CompactText().size();
-    std::lock_guard<std::mutex> lock(result_mutex);
-    neb::CJsonObject& parameters = search_result.Member("Parameters");
-    const std::size_t grown = result_length + element + (parameters.ArraySize() > 0 ? 1 : 0);
-    if (grown > result_limit) {
-        qDebug() << "result buffer full, reply left out";
-        return;
+    bool full = false;
+    {
+        std::lock_guard<std::mutex> lock(result_mutex);
+        neb::CJsonObject& parameters = search_result.Member("Parameters");
+        const std::size_t grown = result_length + element + (parameters.ArraySize() > 0 ? 1 : 0);
+        full = grown > result_limit;
+        if (!full && parameters.AppendDocument(reply)) {
+            result_length = grown;
+        }
     }
-    if (parameters.AppendDocument(reply)) {
-        result_length = grown;
+    // Logged after the release: the debug stream takes locks of its own.
+    if (full) {
+        qDebug() << "result buffer full, reply left out";
+    }
+}
+
+// Reads one datagram's reply and keeps it unless its address was seen. True when kept.
+bool handle_datagram(const char* data, std::size_t length) {
+    if (reply_handling_hook != nullptr) {
+        reply_handling_hook(data, length);
+    }
+    neb::CJsonObject reply;
+    const bool parsed = reply.FromText(std::string(data, length));
+    const std::string address = reply.Member("NetConfig").Element(0).ReadText("IpAddr");
+    // Devices send dotted IPv4 texts; a longer one is no address: the reply is dropped rather
+    // than cut, since cut texts could collide with a real address.
+    if (address.size() >= discovery_address_capacity) {
+        return false;
+    }
+    bool fresh;
+    {
+        std::lock_guard<std::mutex> lock(seen_mutex);
+        fresh = seen_addresses.insert(address).second;
+    }
+    if (fresh && parsed) {
+        append_reply(reply);
+    }
+    return fresh;
+}
+
+// A failure while handling one reply (memory, above all) costs that reply, never the process.
+void log_dropped_reply(const char* reason) noexcept {
+    try {
+        qDebug() << "reply dropped:" << reason;
+    } catch (...) {
+        // Not even the log line could be had; the sweep goes on without it.
     }
 }
 
@@ -73,24 +112,12 @@ void receive_replies(sock::native_socket descriptor) {
                 sock::receive_datagram(descriptor, buffer, sizeof(buffer), &sender);
             if (received > 0) {
                 ++count;
-                neb::CJsonObject reply;
-                const bool parsed =
-                    reply.FromText(std::string(buffer, static_cast<std::size_t>(received)));
-                const std::string address = reply.Member("NetConfig").Element(0).ReadText("IpAddr");
-                // Devices send dotted IPv4 texts; a longer one is no address: the reply is
-                // dropped rather than cut, since cut texts could collide with a real address.
-                if (address.size() < discovery_address_capacity) {
-                    bool fresh;
-                    {
-                        std::lock_guard<std::mutex> lock(seen_mutex);
-                        fresh = seen_addresses.insert(address).second;
-                    }
-                    if (fresh) {
-                        accepted = true;
-                        if (parsed) {
-                            append_reply(reply);
-                        }
-                    }
+                try {
+                    accepted = handle_datagram(buffer, static_cast<std::size_t>(received));
+                } catch (const std::exception& e) {
+                    log_dropped_reply(e.what());
+                } catch (...) {
+                    log_dropped_reply("unknown failure");
                 }
             }
         } while (accepted && count < discovery_datagrams_per_socket);
@@ -121,8 +148,8 @@ int search_device(char* result, std::size_t capacity) {
     // someone else after the thread's close.
     std::vector<std::unique_ptr<QUdpSocket>> sockets;
     std::vector<sock::native_socket> descriptors;
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+    for (const QNetworkInterface& local : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : local.addressEntries()) {
             if (!is_probe_entry(entry)) {
                 continue;
             }

@@ -33,6 +33,10 @@ extern std::mutex result_mutex;
 extern std::set<std::string> seen_addresses;
 extern std::mutex seen_mutex;
 
+// Called by a receive thread with every datagram it reads, before handling it; null in the
+// tool. Tests set it to make the handling of a reply fail.
+extern void (*reply_handling_hook)(const char* data, std::size_t length);
+
 // Whether an address entry of a local interface gets a probe socket: IPv4, with a broadcast
 // address, and not 127.0.0.1.
 bool is_probe_entry(const QNetworkAddressEntry& entry);
@@ -45,5 +49,6 @@ bool is_probe_entry(const QNetworkAddressEntry& entry);
 int search_device(char* result, std::size_t capacity);
 
 // Receive thread body: reads the replies of one socket until a one-second silence or the
-// 255th datagram, then closes the descriptor.
+// 255th datagram, then closes the descriptor. A reply whose handling fails is dropped with a
+// log line; nothing leaves the thread.
 void receive_replies(corvane::sock::native_socket descriptor);

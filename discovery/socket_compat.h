@@ -6,13 +6,18 @@
 #include <cstddef>
 
 #ifdef _WIN32
+// windows.h would otherwise define min, max and "interface" as macros for everything that
+// includes this header.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #ifndef _WINSOCK_DEPRECATED_NO_WARNINGS
 #define _WINSOCK_DEPRECATED_NO_WARNINGS  // inet_addr
 #endif
-// winsock2.h before windows.h, or windows.h pulls in the old winsock.h.
+// winsock2.h before windows.h, or windows.h pulls in the Winsock 1 header winsock.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

@@ -204,7 +204,8 @@ void TestDeviceTable::second_search_shows_only_present_devices() {
         search(window);
         QCOMPARE(widget<QTableWidget>(window, "tableWidget")->rowCount(), kFleet.size());
     }
-    // Fewer devices now, among them the kinds that used to leave stale rows behind.
+    // Fewer devices now, kinds 1200 and 4242 among them: every row shows a device of this
+    // search, none keeps stale texts.
     Devsim sim;
     QVERIFY2(startFleet(sim, {kFleet[1], kFleet[3], kFleet[8]}), qPrintable(sim.errorString()));
     search(window);

@@ -3,15 +3,79 @@
 //   corvane-window-shot panel OUT.png              (rows ticked, upgrade panel open)
 //   corvane-window-shot progress OUT.png DEVSIM    (an upgrade under way; inside the test
 //                                                   network, the device in the device host)
+// The English table with rows, inside scripts/testnet run: simulated devices of every kind in
+// the device host, a search, the language switched to Chinese and back with the rows.
+//   corvane-window-shot en-table OUT.png
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTextStream>
 
 #include "base_frame.h"
+#include "devsim_harness.h"
 #include "platform_look.h"
 #include "upgrade_shots.h"
+
+namespace {
+
+// Devices of every kind the table knows, and two it only shows.
+const QStringList kTableFleet{
+    "ip=198.51.100.21,type=1102,version=V3.2.7_20240508",
+    "ip=198.51.100.22,type=1102,version=V3.2.6_20231120",
+    "ip=198.51.100.23,type=1200,version=V4.0.1_20240611",
+    "ip=198.51.100.31,type=307,version=V2.8.3_20240402",
+    "ip=198.51.100.32,type=307,version=V2.8.1_20231017",
+    "ip=198.51.100.41,type=2000,version=V1.5.0_20240301",
+    "ip=198.51.100.51,type=4242,version=V0.9.0_20240115",
+    "ip=198.51.100.61,type=0,version=V0.1.0_20230901",
+};
+
+void settle_for(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+}
+
+// A search with devices of every kind, then a switch to Chinese and back to English; each
+// switch with rows searches again. False (with a message) when the table is not as expected.
+bool fillTable(Base_Frame& window, corvane::test::Devsim& sim) {
+    QTextStream err(stderr);
+    using corvane::test::Devsim;
+    if (!corvane::test::TestNetwork::active()) {
+        err << "en-table searches: run it through scripts/testnet run\n";
+        return false;
+    }
+    for (const QString& device : kTableFleet) {
+        sim.device(device);
+    }
+    if (!sim.start(Devsim::Where::DeviceHost)) {
+        err << "simulator: " << sim.errorString() << "\n";
+        return false;
+    }
+    auto* language = window.findChild<QCheckBox*>(QStringLiteral("checkBox"));
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
+    language->click();
+    window.findChild<QPushButton*>(QStringLiteral("search"))->click();
+    settle_for(300);
+    language->click();
+    settle_for(300);
+    language->click();
+    settle_for(300);
+    if (table->rowCount() != kTableFleet.size() || !table->horizontalHeader()->isVisible()) {
+        err << "table: " << table->rowCount() << " rows, header "
+            << (table->horizontalHeader()->isVisible() ? "shown" : "hidden") << "\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -21,8 +85,8 @@ int main(int argc, char* argv[]) {
         return args[1] == "panel" ? shootUpgradePanel(args[2])
                                   : shootUpgradeProgress(args[2], args.value(3));
     }
-    if (args.size() != 3 || (args[1] != "zh" && args[1] != "en")) {
-        QTextStream(stderr) << "usage: corvane-window-shot zh|en|panel OUT.png\n"
+    if (args.size() != 3 || (args[1] != "zh" && args[1] != "en" && args[1] != "en-table")) {
+        QTextStream(stderr) << "usage: corvane-window-shot zh|en|en-table|panel OUT.png\n"
                                "       corvane-window-shot progress OUT.png DEVSIM\n";
         return 2;
     }
@@ -33,6 +97,14 @@ int main(int argc, char* argv[]) {
     if (args[1] == "en") {
         // The operator's click: the language switch runs as it would.
         window.findChild<QCheckBox*>(QStringLiteral("checkBox"))->click();
+    }
+    // Serves until the picture is taken.
+    corvane::test::Devsim sim;
+    if (args[1] == "en-table") {
+        settle_for(300);
+        if (!fillTable(window, sim)) {
+            return 1;
+        }
     }
     // Let the window map and paint before grabbing.
     QElapsedTimer settle;

@@ -1,11 +1,70 @@
 #include "service_client.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QThread>
-#include <cstdio>
+#include <mutex>
+
+#include "http_server.h"
+
+namespace {
+
+std::mutex captured_mutex;
+QByteArray captured;
+
+void capture_log(const char* text, std::size_t length) {
+    const std::lock_guard<std::mutex> lock(captured_mutex);
+    captured.append(text, static_cast<int>(length));
+}
+
+void close_native(qintptr socket) {
+#ifdef _WIN32
+    ::closesocket(static_cast<SOCKET>(socket));
+#else
+    ::close(static_cast<int>(socket));
+#endif
+}
+
+// A TCP socket bound to address:port, or -1. `share` sets every option that lets a port be
+// shared.
+qintptr bound_socket(quint32 address, quint16 port, bool share) {
+#ifdef _WIN32
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return -1;
+#else
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0)
+        return -1;
+#endif
+    if (share) {
+        const int one = 1;
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
+#ifdef SO_REUSEPORT
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEPORT, reinterpret_cast<const char*>(&one), sizeof one);
+#endif
+    }
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = htonl(address);
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+        close_native(static_cast<qintptr>(s));
+        return -1;
+    }
+    return static_cast<qintptr>(s);
+}
+
+}  // namespace
 
 QByteArray read_reply(QTcpSocket& socket, int timeout_ms) {
     QElapsedTimer timer;
@@ -59,31 +118,24 @@ QByteArray post_request(const QByteArray& body, const QByteArray& extra_headers)
            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-StdoutCapture::StdoutCapture() {
-    std::fflush(stdout);
-    if (!file_.open())
-        return;
-    saved_fd_ = ::dup(STDOUT_FILENO);
-    ::dup2(file_.handle(), STDOUT_FILENO);
+LogCapture::LogCapture() {
+    {
+        const std::lock_guard<std::mutex> lock(captured_mutex);
+        captured.clear();
+    }
+    set_http_service_log_sink(capture_log);
 }
 
-StdoutCapture::~StdoutCapture() {
-    if (saved_fd_ < 0)
-        return;
-    std::fflush(stdout);
-    ::dup2(saved_fd_, STDOUT_FILENO);
-    ::close(saved_fd_);
+LogCapture::~LogCapture() {
+    set_http_service_log_sink(nullptr);
 }
 
-QByteArray StdoutCapture::text() {
-    std::fflush(stdout);
-    QFile reader(file_.fileName());
-    if (!reader.open(QIODevice::ReadOnly))
-        return {};
-    return reader.readAll();
+QByteArray LogCapture::text() const {
+    const std::lock_guard<std::mutex> lock(captured_mutex);
+    return captured;
 }
 
-bool StdoutCapture::wait_for(const QByteArray& needle, int timeout_ms) {
+bool LogCapture::wait_for(const QByteArray& needle, int timeout_ms) const {
     QElapsedTimer timer;
     timer.start();
     while (!text().contains(needle)) {
@@ -92,4 +144,28 @@ bool StdoutCapture::wait_for(const QByteArray& needle, int timeout_ms) {
         QThread::msleep(20);
     }
     return true;
+}
+
+SharingListener::SharingListener(quint16 port) {
+    socket_ = bound_socket(INADDR_ANY, port, true);
+#ifdef _WIN32
+    listening_ = socket_ != -1 && ::listen(static_cast<SOCKET>(socket_), 4) == 0;
+#else
+    listening_ = socket_ != -1 && ::listen(static_cast<int>(socket_), 4) == 0;
+#endif
+}
+
+SharingListener::~SharingListener() {
+    if (socket_ != -1)
+        close_native(socket_);
+}
+
+ClosedPort::ClosedPort(quint16 port) {
+    socket_ = bound_socket(INADDR_ANY, port, false);
+    bound_ = socket_ != -1;
+}
+
+ClosedPort::~ClosedPort() {
+    if (socket_ != -1)
+        close_native(socket_);
 }

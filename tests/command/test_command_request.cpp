@@ -129,6 +129,33 @@ void TestCommandRequest::replyBodyOfAnyStatus_data() {
     QTest::newRow("cut short") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort")
                                << QByteArray();
     QTest::newRow("not http") << QByteArray("garbage\r\n\r\n") << QByteArray();
+    QTest::newRow("bare LF") << QByteArray("HTTP/1.1 200 OK\nContent-Length: 5\n\nhello")
+                             << QByteArray("hello");
+    QTest::newRow("mixed line ends")
+        << QByteArray(
+               "HTTP/1.1 200 OK\r\nContent-Type: application/json\nContent-Length: 2\r\n\n{}")
+        << QByteArray("{}");
+    QTest::newRow("bare LF ended by close")
+        << QByteArray("HTTP/1.1 200 OK\nConnection: close\n\nuntil the end\n")
+        << QByteArray("until the end\n");
+    QTest::newRow("100 Continue first")
+        << QByteArray("HTTP/1.1 100 Continue\r\n\r\n") + ScriptedPeer::http_reply(200, "{}")
+        << QByteArray("{}");
+    QTest::newRow("two interim replies, bare LF")
+        << QByteArray(
+               "HTTP/1.1 100 Continue\n\nHTTP/1.1 102 Processing\r\n\r\n"
+               "HTTP/1.1 400 Bad\nContent-Length: 3\n\nabc")
+        << QByteArray("abc");
+    QTest::newRow("interim reply only")
+        << QByteArray("HTTP/1.1 100 Continue\r\n\r\n") << QByteArray();
+    QTest::newRow("interim replies beyond 64 KiB")
+        << QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(3000) +
+               ScriptedPeer::http_reply(200, "{}")
+        << QByteArray();
+    QTest::newRow("bare-LF headers beyond 64 KiB")
+        << QByteArray("HTTP/1.1 200 OK\nX-Big: " + QByteArray(70000, 'h') +
+                      "\nContent-Length: 2\n\n{}")
+        << QByteArray();
     QTest::newRow("headers beyond 64 KiB")
         << QByteArray("HTTP/1.1 200 OK\r\nX-Big: " + QByteArray(70000, 'h') +
                       "\r\nContent-Length: 2\r\n\r\n{}")

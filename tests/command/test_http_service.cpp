@@ -1,7 +1,6 @@
 // The tool's HTTP service on a high port of every interface, talked to over loopback.
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTcpServer>
 #include <QtTest>
 #include <memory>
 #include <vector>
@@ -11,7 +10,9 @@
 
 namespace {
 
-constexpr quint16 kPort = 47311;
+// Below the system's range of ephemeral ports (Linux: 32768-60999), so that no connection of
+// another program holds them; kPort + 1 is kept closed by the test that needs it.
+constexpr quint16 kPort = 28311;
 
 const QByteArray kAck = "{\n\t\"ProtocolCode\":\t\"OKK\"\n}";
 
@@ -36,6 +37,14 @@ QByteArray padded_command(int size) {
     const QByteArray head = "{\"ProtocolCode\":1000,\"Pad\":\"";
     const QByteArray tail = "\"}";
     return head + QByteArray(size - head.size() - tail.size(), 'p') + tail;
+}
+
+// A small connection limit and a short time-out, so that the tests reach both quickly.
+HttpServiceLimits test_limits() {
+    HttpServiceLimits limits;
+    limits.max_connections = 16;
+    limits.request_timeout = std::chrono::milliseconds(1500);
+    return limits;
 }
 
 bool service_answers() {
@@ -69,6 +78,8 @@ private slots:
     void manyIdleConnections();
     void requestOneByteAtATime();
     void slowRequestIsCut();
+    void slowUploaderOutlivesIdleConnections();
+    void portIsNotShared();
     void secondStartWhileRunning();
     void stopAndStartAgain();
     void portInUse();
@@ -77,10 +88,7 @@ private slots:
 
 void TestHttpService::initTestCase() {
     QCOMPARE(service_state.load(), 1);
-    HttpServiceLimits limits;
-    limits.max_connections = 16;
-    limits.request_timeout = std::chrono::milliseconds(1500);
-    set_http_service_limits(limits);
+    set_http_service_limits(test_limits());
     QCOMPARE(start_http_service(kPort), 0);
     QCOMPARE(service_state.load(), 0);
 }
@@ -203,7 +211,7 @@ void TestHttpService::logsEvents_data() {
 void TestHttpService::logsEvents() {
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, log);
-    StdoutCapture capture;
+    LogCapture capture;
     {
         QTcpSocket socket;
         QVERIFY(connect_to(socket, kPort));
@@ -339,8 +347,48 @@ void TestHttpService::slowRequestIsCut() {
     QVERIFY2(elapsed >= 1000 && elapsed < 4000, qPrintable(QString::number(elapsed)));
 }
 
+void TestHttpService::slowUploaderOutlivesIdleConnections() {
+    // A client sending a large body slowly while 40 idle connections arrive (the service holds
+    // 16): its reading keeps it active, so the idle ones make room and its request completes.
+    stop_http_service();
+    HttpServiceLimits limits = test_limits();
+    limits.request_timeout = std::chrono::seconds(20);  // only the connection limit counts here
+    set_http_service_limits(limits);
+    QCOMPARE(start_http_service(kPort), 0);
+
+    const QByteArray request = post_request(padded_command(4000));
+    const int pieces = 40;
+    const int piece = request.size() / pieces + 1;
+    QTcpSocket uploader;
+    QVERIFY(connect_to(uploader, kPort));
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < pieces; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connect_to(*idle.back(), kPort));
+        uploader.write(request.mid(i * piece, piece));
+        QVERIFY(uploader.waitForBytesWritten(1000));
+        QThread::msleep(10);
+    }
+    QCOMPARE(read_reply(uploader), kOkReply);
+
+    idle.clear();
+    stop_http_service();
+    set_http_service_limits(test_limits());
+    QCOMPARE(start_http_service(kPort), 0);
+}
+
+void TestHttpService::portIsNotShared() {
+    // Not even a socket that offers to share may listen on the service's port beside it, or
+    // requests would be split between two programs.
+    SharingListener intruder(kPort);
+    QVERIFY(!intruder.listening());
+    QVERIFY(service_answers());
+}
+
 void TestHttpService::secondStartWhileRunning() {
-    StdoutCapture capture;
+    ClosedPort second(kPort + 1);
+    QVERIFY2(second.bound(), "the second port is free for the test");
+    LogCapture capture;
     QCOMPARE(start_http_service(kPort), 0);
     QCOMPARE(service_state.load(), 0);
     QCOMPARE(start_http_service(kPort + 1), 0);  // a running service is left as it is
@@ -348,7 +396,8 @@ void TestHttpService::secondStartWhileRunning() {
     QTcpSocket other;
     other.connectToHost(QHostAddress::LocalHost, kPort + 1);
     QVERIFY(!other.waitForConnected(1000));
-    QVERIFY(!capture.text().contains("Error starting"));
+    QCOMPARE(other.error(), QAbstractSocket::ConnectionRefusedError);
+    QVERIFY2(!capture.text().contains("Error starting"), capture.text().constData());
 }
 
 void TestHttpService::stopAndStartAgain() {
@@ -364,20 +413,21 @@ void TestHttpService::stopAndStartAgain() {
 
 void TestHttpService::portInUse() {
     stop_http_service();
-    QTcpServer occupier;
-    QVERIFY(occupier.listen(QHostAddress::AnyIPv4, kPort));
     {
-        StdoutCapture capture;
+        // The occupier offers to share the port: only the service's own refusal to share can
+        // make its start fail.
+        SharingListener occupier(kPort);
+        QVERIFY(occupier.listening());
+        LogCapture capture;
         QCOMPARE(start_http_service(kPort), -1);
         QCOMPARE(service_state.load(), 2);
-        QCOMPARE(capture.text(), QByteArray("Error starting server on port 47311"));
+        QCOMPARE(capture.text(), "Error starting server on port " + QByteArray::number(kPort));
     }
     {
-        StdoutCapture capture;
+        LogCapture capture;
         QCOMPARE(start_http_service(70000), -1);
         QCOMPARE(capture.text(), QByteArray("Error starting server on port 70000"));
     }
-    occupier.close();
     QCOMPARE(start_http_service(kPort), 0);
     QVERIFY(service_answers());
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "discovery/device_list.h"
+#include "discovery/ipv4_address.h"
 
 namespace {
 
@@ -39,6 +40,10 @@ private slots:
     void device_type_data();
     void device_type();
     void missing_members_leave_empty_fields();
+    void ipv4_value_data();
+    void ipv4_value();
+    void only_dotted_addresses_give_records_data();
+    void only_dotted_addresses_give_records();
     void copy_field_cuts_on_character_bounds_data();
     void copy_field_cuts_on_character_bounds();
     void long_texts_are_cut_in_records();
@@ -122,13 +127,14 @@ void TestDeviceList::device_type() {
 
 void TestDeviceList::missing_members_leave_empty_fields() {
     int flag = 0;
-    const std::string text =
-        collected(R"({"SoftVersion":"only a version","UpTime":"1d"},{"DeviceType":307})");
+    const std::string text = collected(
+        R"({"NetConfig":[{"IpAddr":"198.51.100.8"}],"SoftVersion":"only a version","UpTime":"1d"},)"
+        R"({"NetConfig":[{"IpAddr":"198.51.100.9"}],"DeviceType":307})");
     device_list().refill_from_text(text.c_str(), flag);
     QCOMPARE(flag, 0);
     const auto records = device_list().snapshot();
     QCOMPARE(records.size(), std::size_t(2));
-    QCOMPARE(QByteArray(records[0].ip), QByteArray(""));
+    QCOMPARE(QByteArray(records[0].ip), QByteArray("198.51.100.8"));
     QCOMPARE(QByteArray(records[0].mask), QByteArray(""));
     QCOMPARE(QByteArray(records[0].gateway), QByteArray(""));
     QCOMPARE(QByteArray(records[0].mac), QByteArray(""));
@@ -137,6 +143,74 @@ void TestDeviceList::missing_members_leave_empty_fields() {
     QCOMPARE(records[1].type, 307u);
     QCOMPARE(QByteArray(records[1].version), QByteArray(""));
     QCOMPARE(QByteArray(records[1].uptime), QByteArray(""));
+}
+
+void TestDeviceList::ipv4_value_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<uint>("value");
+    QTest::newRow("plain") << QByteArray("192.168.1.20") << true << 0xC0A80114u;
+    QTest::newRow("past 2^31") << QByteArray("192.168.100.200") << true << 0xC0A864C8u;
+    QTest::newRow("zeros") << QByteArray("0.0.0.0") << true << 0u;
+    QTest::newRow("top") << QByteArray("255.255.255.255") << true << 0xFFFFFFFFu;
+    QTest::newRow("15 characters") << QByteArray("001.002.003.004") << true << 0x01020304u;
+    QTest::newRow("16 characters") << QByteArray("198.51.100.2001") << false << 0u;
+    QTest::newRow("part over 255") << QByteArray("1.2.3.256") << false << 0u;
+    QTest::newRow("three parts") << QByteArray("1.2.3") << false << 0u;
+    QTest::newRow("five parts") << QByteArray("1.2.3.4.5") << false << 0u;
+    QTest::newRow("empty part") << QByteArray("1..3.4") << false << 0u;
+    QTest::newRow("trailing dot") << QByteArray("1.2.3.4.") << false << 0u;
+    QTest::newRow("four digits") << QByteArray("1.2.3.0004") << false << 0u;
+    QTest::newRow("letters") << QByteArray("a.b.c.d") << false << 0u;
+    QTest::newRow("empty") << QByteArray("") << false << 0u;
+    QTest::newRow("blank inside") << QByteArray("1.2.3. 4") << false << 0u;
+}
+
+void TestDeviceList::ipv4_value() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(uint, value);
+    const auto parsed = ::ipv4_value(std::string_view(text.constData(), text.size()));
+    QCOMPARE(parsed.has_value(), valid);
+    if (valid) {
+        QCOMPARE(*parsed, value);
+    }
+}
+
+void TestDeviceList::only_dotted_addresses_give_records_data() {
+    QTest::addColumn<QByteArray>("odd");  // a reply between two good ones
+    auto with_address = [](const char* ip) {
+        return QByteArray::fromStdString(reply(ip, "1102", "odd"));
+    };
+    // Cut to 15 characters this would name the device 198.51.100.200.
+    QTest::newRow("16 characters") << with_address("198.51.100.2001");
+    QTest::newRow("five parts") << with_address("198.51.100.250.1");
+    QTest::newRow("part over 255") << with_address("198.51.100.256");
+    QTest::newRow("host name") << with_address("device.example");
+    QTest::newRow("empty") << with_address("");
+    QTest::newRow("number") << QByteArray(R"({"NetConfig":[{"IpAddr":42}],"DeviceType":1102})");
+    QTest::newRow("no NetConfig") << QByteArray(R"({"DeviceType":307,"SoftVersion":"v"})");
+}
+
+void TestDeviceList::only_dotted_addresses_give_records() {
+    QFETCH(QByteArray, odd);
+    int flag = 0;
+    const std::string text =
+        collected(reply("198.51.100.200", "307", "a") + "," + odd.toStdString() + "," +
+                  reply("198.51.100.201", "2000", "b"));
+    device_list().refill_from_text(text.c_str(), flag);
+    QCOMPARE(flag, 0);
+    const auto records = device_list().snapshot();
+    QCOMPARE(records.size(), std::size_t(2));
+    QCOMPARE(QByteArray(records[0].ip), QByteArray("198.51.100.200"));
+    QCOMPARE(QByteArray(records[1].ip), QByteArray("198.51.100.201"));
+
+    // A sweep whose every reply names no address found nothing: the list stays.
+    flag = 0;
+    device_list().refill_from_text(collected(odd.toStdString() + "," + odd.toStdString()).c_str(),
+                                   flag);
+    QCOMPARE(flag, 1);
+    QCOMPARE(device_list().snapshot().size(), std::size_t(2));
 }
 
 void TestDeviceList::copy_field_cuts_on_character_bounds_data() {
@@ -170,11 +244,11 @@ void TestDeviceList::long_texts_are_cut_in_records() {
     int flag = 0;
     const std::string version(40, 'v');
     const std::string text = collected(
-        reply("198.51.100.250.1", "1102", version, R"(,"UpTime":"ignored, first match wins")"));
+        reply("198.51.100.250", "1102", version, R"(,"UpTime":"ignored, first match wins")"));
     device_list().refill_from_text(text.c_str(), flag);
     const auto records = device_list().snapshot();
     QCOMPARE(records.size(), std::size_t(1));
-    QCOMPARE(QByteArray(records[0].ip), QByteArray("198.51.100.250."));
+    QCOMPARE(QByteArray(records[0].ip), QByteArray("198.51.100.250"));
     QCOMPARE(std::strlen(records[0].version), std::size_t(23));
     QCOMPARE(QByteArray(records[0].uptime), QByteArray("0d 01:02:03"));
 }

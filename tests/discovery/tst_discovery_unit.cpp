@@ -6,7 +6,13 @@
 #include <QStringList>
 #include <QtTest>
 #include <cstring>
+#include <future>
+#include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include "discovery/discovery_transport.h"
 
@@ -37,10 +43,52 @@ bool send_to(sock::native_socket from, const sockaddr_in& to, const std::string&
 
 }  // namespace
 
-// Outside a sweep the result document takes nothing, and says so on every reply.
-void drop_debug(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+std::mutex debug_mutex;
+QStringList debug_lines;
+bool logged_under_result_mutex = false;
+
+// Outside a sweep the result document takes nothing, and says so on every reply: the debug
+// lines are kept here instead of printed, with a note when one was written while the result
+// document's lock was held (tried from another thread, the only well-defined way to ask).
+void record_debug(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type != QtDebugMsg) {
         qt_message_output(type, context, message);
+        return;
+    }
+    const bool result_lock_free = std::async(std::launch::async, [] {
+                                      if (!result_mutex.try_lock()) {
+                                          return false;
+                                      }
+                                      result_mutex.unlock();
+                                      return true;
+                                  }).get();
+    std::lock_guard<std::mutex> lock(debug_mutex);
+    debug_lines << message;
+    logged_under_result_mutex = logged_under_result_mutex || !result_lock_free;
+}
+
+QStringList take_debug_lines() {
+    std::lock_guard<std::mutex> lock(debug_mutex);
+    QStringList lines;
+    lines.swap(debug_lines);
+    return lines;
+}
+
+enum class Failure { BadAlloc, StdException, Other };
+Failure planned_failure = Failure::BadAlloc;
+
+// Makes the handling of every reply that carries "fail" throw.
+void fail_marked_replies(const char* data, std::size_t length) {
+    if (std::string_view(data, length).find("fail") == std::string_view::npos) {
+        return;
+    }
+    switch (planned_failure) {
+        case Failure::BadAlloc:
+            throw std::bad_alloc();
+        case Failure::StdException:
+            throw std::runtime_error("broken reply");
+        case Failure::Other:
+            throw 7;
     }
 }
 
@@ -48,7 +96,7 @@ class DiscoveryUnit : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qInstallMessageHandler(drop_debug); }
+    void initTestCase() { qInstallMessageHandler(record_debug); }
     void cleanupTestCase() { qInstallMessageHandler(nullptr); }
 
     void probe_is_48_bytes_without_nul() {
@@ -216,6 +264,62 @@ private slots:
         }
         seen_addresses.clear();
         QCOMPARE(recorded, seen);
+        sock::closesocket(tx);
+    }
+
+    // A reply whose handling throws (memory above all) is dropped with a log line; the thread
+    // reads on and the process lives.
+    void failing_reply_costs_only_that_reply_data() {
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("bad_alloc") << int(Failure::BadAlloc) << "reply dropped: std::bad_alloc";
+        QTest::newRow("std::exception")
+            << int(Failure::StdException) << "reply dropped: broken reply";
+        QTest::newRow("anything else") << int(Failure::Other) << "reply dropped: unknown failure";
+    }
+
+    void failing_reply_costs_only_that_reply() {
+        QFETCH(int, failure);
+        QFETCH(QString, logged);
+        sockaddr_in a{}, b{};
+        sock::native_socket rx = loopback_socket(&a);
+        sock::native_socket tx = loopback_socket(&b);
+        QVERIFY(send_to(tx, a, R"({"NetConfig":[{"IpAddr":"198.51.100.10"}]})"));
+        QVERIFY(send_to(tx, a, R"({"NetConfig":[{"IpAddr":"198.51.100.99"}],"x":"fail"})"));
+        QVERIFY(send_to(tx, a, R"({"NetConfig":[{"IpAddr":"198.51.100.11"}]})"));
+        unsigned long ul = 1;
+        QCOMPARE(sock::ioctlsocket(rx, FIONBIO, &ul), 0);
+        planned_failure = Failure(failure);
+        reply_handling_hook = fail_marked_replies;
+        take_debug_lines();
+        // In a thread of its own, as in a sweep: an exception leaving it would end the process.
+        std::thread(receive_replies, rx).join();
+        reply_handling_hook = nullptr;
+        QStringList recorded;
+        for (const std::string& address : seen_addresses) {
+            recorded << QString::fromStdString(address);
+        }
+        seen_addresses.clear();
+        QCOMPARE(recorded, (QStringList{"198.51.100.10", "198.51.100.11"}));
+        const QStringList lines = take_debug_lines();
+        QVERIFY2(lines.contains(logged), qPrintable(lines.join(QLatin1Char('\n'))));
+        sock::closesocket(tx);
+    }
+
+    void no_log_line_under_the_result_lock() {
+        sockaddr_in a{}, b{};
+        sock::native_socket rx = loopback_socket(&a);
+        sock::native_socket tx = loopback_socket(&b);
+        QVERIFY(send_to(tx, a, R"({"NetConfig":[{"IpAddr":"198.51.100.12"}]})"));
+        unsigned long ul = 1;
+        QCOMPARE(sock::ioctlsocket(rx, FIONBIO, &ul), 0);
+        take_debug_lines();
+        logged_under_result_mutex = false;
+        receive_replies(rx);
+        seen_addresses.clear();
+        // Outside a sweep the reply does not fit the result: that line is the one to watch.
+        QVERIFY(take_debug_lines().contains("result buffer full, reply left out"));
+        QVERIFY(!logged_under_result_mutex);
         sock::closesocket(tx);
     }
 

@@ -176,6 +176,46 @@ private slots:
         QCOMPARE(in.first().code, code);
     }
 
+    // Devices that write HTTP loosely: the exact bytes each of these modes puts on the wire.
+    void looseHttpAsAsked_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArray>("interim");  // bytes before the reply's status line
+        QTest::addColumn<QByteArray>("lineEnd");
+        QTest::addColumn<bool>("length");  // the head carries Content-Length
+        QTest::newRow("bare-lf") << "bare-lf" << QByteArray() << QByteArray("\n") << true;
+        QTest::newRow("continue") << "continue" << QByteArray("HTTP/1.1 100 Continue\r\n\r\n")
+                                  << QByteArray("\r\n") << true;
+        QTest::newRow("until-close")
+            << "until-close" << QByteArray() << QByteArray("\r\n") << false;
+    }
+    void looseHttpAsAsked() {
+        QFETCH(QString, mode);
+        QFETCH(QByteArray, interim);
+        QFETCH(QByteArray, lineEnd);
+        QFETCH(bool, length);
+        Devsim sim;
+        QVERIFY2(startSim(sim, {"ip=127.0.0.215,type=1102,http=" + mode}),
+                 qPrintable(sim.errorString()));
+        QTcpSocket socket;
+        socket.connectToHost("127.0.0.215", kPort);
+        QVERIFY(socket.waitForConnected(2000));
+        const Exchange e = talk(socket, post("127.0.0.215", command(3052), true), 3000);
+        QVERIFY(e.closedByPeer);
+        QVERIFY2(e.bytes.startsWith(interim + "HTTP/1.1 200 OK" + lineEnd), e.bytes.constData());
+        const QByteArray reply = e.bytes.mid(interim.size());
+        const int end = reply.indexOf(lineEnd + lineEnd);
+        QVERIFY(end > 0);
+        const QByteArray head = reply.left(end);
+        const QByteArray body = reply.mid(end + 2 * lineEnd.size());
+        if (lineEnd == "\n")
+            QVERIFY2(!head.contains('\r'), head.constData());
+        QCOMPARE(head.contains(lineEnd + "Content-Length: " + QByteArray::number(body.size())),
+                 length);
+        QVERIFY(sim.waitForRecord("http-out", nullptr, 2000));
+        QCOMPARE(body, sim.records("http-out").first().data);
+        QVERIFY(json(body).value("Parameters").toObject().contains("AudioIn"));
+    }
+
     void slowAnswerComesInPieces() {
         Devsim sim;
         QVERIFY2(startSim(sim, {"ip=127.0.0.202,type=307,http=slow,http-piece=7,http-interval=20"}),

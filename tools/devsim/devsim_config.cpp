@@ -23,7 +23,7 @@ const std::array<std::pair<const char*, UdpMode>, 7> kUdpModes{{
     {"late", UdpMode::Normal},  // lateness itself comes from udp-delay
 }};
 
-const std::array<std::pair<const char*, HttpMode>, 7> kHttpModes{{
+const std::array<std::pair<const char*, HttpMode>, 10> kHttpModes{{
     {"normal", HttpMode::Normal},
     {"empty", HttpMode::Empty},
     {"size", HttpMode::Size},
@@ -31,6 +31,9 @@ const std::array<std::pair<const char*, HttpMode>, 7> kHttpModes{{
     {"hang", HttpMode::Hang},
     {"slow", HttpMode::Slow},
     {"close", HttpMode::Close},
+    {"bare-lf", HttpMode::BareLf},
+    {"continue", HttpMode::Continue},
+    {"until-close", HttpMode::UntilClose},
 }};
 
 const std::array<std::pair<const char*, FirmwareMode>, 9> kFirmwareModes{{
@@ -263,7 +266,8 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
             }
         }
         return fail(error, QStringLiteral("http: unknown mode '%1' (normal, empty, size, "
-                                          "bad-request, hang, slow, close)")
+                                          "bad-request, hang, slow, close, bare-lf, continue, "
+                                          "until-close)")
                                .arg(value));
     } else if (key == QLatin1String("http-size")) {
         if (!intKey(key, value, 0, 64 * 1024 * 1024, &n, error))

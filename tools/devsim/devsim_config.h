@@ -32,6 +32,9 @@ enum class HttpMode {
     Hang,        // reads the request, never answers
     Slow,        // the normal answer in pieces of http-piece bytes every http-interval ms
     Close,       // closes the connection at once
+    BareLf,      // the normal answer with header lines ending in a bare LF
+    Continue,    // an interim "HTTP/1.1 100 Continue" first, then the normal answer
+    UntilClose,  // the normal answer without Content-Length, ended by closing the connection
 };
 
 // How a device's firmware port (TCP 6000) behaves.

@@ -52,7 +52,7 @@ const char kDescription[] =
     "  restart=SECONDS\n"
     "Faults, per device:\n"
     "  udp=normal|twice|silent|garbage|oversize|no-netconfig   udp-delay=MS   udp-size=N\n"
-    "  http=normal|empty|size|bad-request|hang|slow|close\n"
+    "  http=normal|empty|size|bad-request|hang|slow|close|bare-lf|continue|until-close\n"
     "  http-size=N (for size)  http-status=CODE (for bad-request, default 400)\n"
     "  http-piece=BYTES http-interval=MS (for slow)  http-only=CODE/CODE (fault only for\n"
     "  those commands)\n"

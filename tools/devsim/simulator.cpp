@@ -214,11 +214,18 @@ void HttpConnection::processRequests() {
 void HttpConnection::answer(int code, int status, const QByteArray& body, HttpMode mode,
                             bool keepAlive) {
     const bool slow = mode == HttpMode::Slow;
+    // Without Content-Length only the close can end the body.
+    if (mode == HttpMode::UntilClose)
+        keepAlive = false;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) +
-                      "\r\nServer: corvane-devsim\r\nContent-Type: application/json\r\n"
-                      "Content-Length: " +
-                      QByteArray::number(body.size()) +
-                      "\r\nConnection: " + (keepAlive ? "keep-alive" : "close") + "\r\n\r\n";
+                      "\r\nServer: corvane-devsim\r\nContent-Type: application/json\r\n";
+    if (mode != HttpMode::UntilClose)
+        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    head += QByteArray("Connection: ") + (keepAlive ? "keep-alive" : "close") + "\r\n\r\n";
+    if (mode == HttpMode::BareLf)
+        head.replace("\r\n", "\n");
+    if (mode == HttpMode::Continue)
+        head.prepend("HTTP/1.1 100 Continue\r\n\r\n");
     device_->simulator()->log().write(QJsonObject{
         {QStringLiteral("kind"), QStringLiteral("http-out")},
         {QStringLiteral("device"), device_->address()},
