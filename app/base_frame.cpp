@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDateTime>
 #include <QFont>
 #include <QHeaderView>
@@ -14,15 +15,17 @@
 #include <chrono>
 #include <thread>
 
+#include "config_commands.h"
 #include "device_order.h"
 #include "discovery/device_list.h"
 #include "maintenance/reboot.h"
 #include "maintenance/upgrade.h"
-#include "operator_messages.h"
 #include "network_set.h"
+#include "operator_messages.h"
 #include "set_audio.h"
 #include "set_audio_tx.h"
 #include "ui_base_frame.h"
+#include "video_commands.h"
 #include "video_parameters.h"
 
 bool rx_audio_loaded = false;
@@ -39,6 +42,23 @@ std::vector<Device_Info> other_devices;
 
 const int kColumnWidths[] = {30, 130, 110, 93, 220, 150, 150, 155, 140, 200};
 const int kColumnCount = int(sizeof kColumnWidths / sizeof kColumnWidths[0]);
+
+// Rows of the kinds the tool acts on carry a tick box; the others are display-only.
+bool hasTickBox(const QTableWidgetItem* item) {
+    return item != nullptr && (item->flags() & Qt::ItemIsUserCheckable);
+}
+
+QString cellText(const QTableWidget* table, int row, int column) {
+    const QTableWidgetItem* item = table->item(row, column);
+    return item != nullptr ? item->text() : QString();
+}
+
+// A configuration window keeps the operator on one device until it is closed.
+void showModal(QWidget* window) {
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    window->raise();
+}
 
 }  // namespace
 
@@ -182,14 +202,47 @@ void Base_Frame::Click_Event(int row, int col) {
 }
 
 void Base_Frame::Double_Click_Event(int row, int col) {
-    // Filled by the row actions (network settings of the row).
-    Q_UNUSED(row);
     Q_UNUSED(col);
+    const QTableWidget* table = ui->tableWidget;
+    // Display-only rows open nothing, as they have no context menu either.
+    if (!hasTickBox(table->item(row, 0))) {
+        return;
+    }
+    neb::CJsonObject info;
+    info.PutString("setIp", cellText(table, row, 1).toStdString());
+    info.PutString("setMask", cellText(table, row, 5).toStdString());
+    info.PutString("setGateway", cellText(table, row, 6).toStdString());
+    info.PutString("setMac", cellText(table, row, 7).toStdString());
+    // The row travels along, so that a successful change removes exactly this row.
+    network_dialog->set_network_info(info, row);
+    showModal(network_dialog);
 }
 
 void Base_Frame::Show_menu(QPoint pos) {
-    // Filled by the row actions (per-kind context menu).
-    Q_UNUSED(pos);
+    const QTableWidgetItem* under = ui->tableWidget->itemAt(pos);
+    if (under == nullptr) {
+        return;
+    }
+    const int row = under->row();
+    const QString kind = cellText(ui->tableWidget, row, 2);
+    const QByteArray address = cellField(row, 1, 15).toUtf8();
+    // The reads fill the windows the entries open; they end before the menu shows.
+    if (kind == QLatin1String("TX")) {
+        video_dialog->get_video_param(address.constData(), corvane::video::streamsReadCommand());
+        // Without a usable answer the window shows no selection; the menu opens all the same.
+        tx_audio_dialog->get_audio_param(address.constData(),
+                                         corvane::config::txAudioReadDocument());
+        tx_menu->exec(QCursor::pos());
+    } else if (kind == QLatin1String("RX")) {
+        rx_audio_loaded = rx_audio_dialog->get_audio_param(
+                              address.constData(), corvane::config::rxAudioReadDocument(1)) == 1;
+        rx_menu->exec(QCursor::pos());
+        if (!rx_audio_loaded) {
+            corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"),
+                                                   QStringLiteral("获取音频参数失败"));
+        }
+        rx_audio_loaded = false;
+    }
 }
 
 void Base_Frame::on_search_clicked() {
@@ -336,14 +389,6 @@ void Base_Frame::fillRow(int row, const Device_Info& device) {
         table->setItem(row, column, item);
     }
 }
-
-namespace {
-
-bool hasTickBox(const QTableWidgetItem* item) {
-    return item != nullptr && (item->flags() & Qt::ItemIsUserCheckable);
-}
-
-}  // namespace
 
 QList<int> Base_Frame::tickedRows() const {
     QList<int> rows;
@@ -512,15 +557,18 @@ void Base_Frame::on_select_all_stateChanged(int state) {
 }
 
 void Base_Frame::slotActionInsert() {
-    // Filled by the row actions (shows video_dialog).
+    showModal(video_dialog);
 }
 
 void Base_Frame::setAudio_tx() {
-    // Filled by the row actions (shows tx_audio_dialog).
+    showModal(tx_audio_dialog);
 }
 
 void Base_Frame::Set_audio() {
-    // Filled by the row actions (shows rx_audio_dialog when its read succeeded).
+    // After a failed read the window would hold another device's values.
+    if (rx_audio_loaded) {
+        showModal(rx_audio_dialog);
+    }
 }
 
 void Base_Frame::set_resolution() {

@@ -6,6 +6,8 @@
 // The English table with rows, inside scripts/testnet run: simulated devices of every kind in
 // the device host, a search, the language switched to Chinese and back with the rows.
 //   corvane-window-shot en-table OUT.png
+// The context menu and the windows the row actions open, inside scripts/testnet run:
+//   corvane-window-shot row-actions OUT_DIR
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -18,6 +20,7 @@
 #include "base_frame.h"
 #include "devsim_harness.h"
 #include "platform_look.h"
+#include "row_action_shots.h"
 #include "upgrade_shots.h"
 
 namespace {
@@ -85,9 +88,14 @@ int main(int argc, char* argv[]) {
         return args[1] == "panel" ? shootUpgradePanel(args[2])
                                   : shootUpgradeProgress(args[2], args.value(3));
     }
+    if (args.size() == 3 && args[1] == "row-actions") {
+        adaptLookToPlatform();
+        return shootRowActions(args[2]);
+    }
     if (args.size() != 3 || (args[1] != "zh" && args[1] != "en" && args[1] != "en-table")) {
         QTextStream(stderr) << "usage: corvane-window-shot zh|en|en-table|panel OUT.png\n"
-                               "       corvane-window-shot progress OUT.png DEVSIM\n";
+                               "       corvane-window-shot progress OUT.png DEVSIM\n"
+                               "       corvane-window-shot row-actions OUT_DIR\n";
         return 2;
     }
     adaptLookToPlatform();
