@@ -14,8 +14,8 @@
 #include <chrono>
 #include <thread>
 
-#include "device_order.h"
 #include "discovery/device_list.h"
+#include "discovery/device_order.h"
 #include "maintenance/reboot.h"
 #include "maintenance/upgrade.h"
 #include "operator_messages.h"
@@ -307,8 +307,7 @@ void Base_Frame::Serach_Show_table() {
 void Base_Frame::fillRow(int row, const Device_Info& device) {
     QTableWidget* table = ui->tableWidget;
     const DeviceGroup group = device_group(device.type);
-    const QString kind = group == DeviceGroup::Other ? QString::number(device.type)
-                                                     : QString::fromLatin1(group_name(group));
+    const QString kind = QString::fromStdString(kind_text(device.type));
     const QString texts[] = {
         QString(),
         QString::fromUtf8(device.ip),
