@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ constexpr std::array<const char*, kCustomImageSize> kImageSizeNames{
     "640*480",   "800*600",   "1024*768",  "1280*768",  "1440*900",  "1280*1024", "1400*1050",
     "1600*1200", "2048*1536", "854*480",   "1680*1050", "1920*1200", "2560*1600", "1280*720",
     "1280*960",  "1920*1080", "2560*1440", "3840*2160"};
+// A write counts as accepted when its reply text is at least this long.
+constexpr std::size_t kAcceptLength = 31;
 // Whole numbers the input takes, from 0 up to these; 0 frame rate and 0 I-frame interval are
 // then refused by the write's checks.
 constexpr int32_t kMaxFrameRate = 60;
