@@ -220,7 +220,7 @@ int runUpgrade(Invocation& in) {
                 const double seconds = progress.seconds();
                 report.line(QStringLiteral("upgraded (%1 bytes in %2 s); restarting")
                                 .arg(outcome.bytes_sent)
-                                .arg(seconds, 0, 'f', 1));
+                                .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
             } else {
                 const auto [step, message] = failureOf(outcome.step, waits, kind);
                 report.fail(step, message);
