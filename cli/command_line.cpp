@@ -16,8 +16,9 @@ const char* const kMainHelp =
     R"(Usage: corvane-cli [--version] [--help] COMMAND [OPTIONS] [ADDR...]
 
 Finds and configures the Corvane extenders on the local networks, for scripts: the work of
-Corvane Tool's window without a window. Addresses are dotted IPv4 addresses; nothing is sent
-anywhere else.
+Corvane Tool's window without a window. A sweep (scan, and net, assign and upgrade when they
+need the devices' present values or kinds) broadcasts on every local IPv4 network, as the
+window's search does; commands go only to the dotted IPv4 addresses given.
 
 Commands:
 %1
