@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "config_commands.h"
-#include "device_order.h"
 #include "discovery/device_list.h"
+#include "discovery/device_order.h"
 #include "maintenance/reboot.h"
 #include "maintenance/upgrade.h"
 #include "network_set.h"
@@ -360,8 +360,7 @@ void Base_Frame::Serach_Show_table() {
 void Base_Frame::fillRow(int row, const Device_Info& device) {
     QTableWidget* table = ui->tableWidget;
     const DeviceGroup group = device_group(device.type);
-    const QString kind = group == DeviceGroup::Other ? QString::number(device.type)
-                                                     : QString::fromLatin1(group_name(group));
+    const QString kind = QString::fromStdString(kind_text(device.type));
     const QString texts[] = {
         QString(),
         QString::fromUtf8(device.ip),

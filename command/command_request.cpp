@@ -36,6 +36,7 @@ std::mutex command_mutex;
 char reply_buffer[kReplyBufferSize];
 std::int32_t reply_length = 0;
 std::int32_t reply_done = 0;
+long request_limit_ms = 0;  // 0: no bound on the whole request
 
 // A reply body that lands directly in a fixed buffer. Bytes beyond its capacity are consumed
 // and dropped, so an over-long reply is cut instead of failing the parse.
@@ -285,7 +286,7 @@ private:
     bool finished_ = false;
 };
 
-void exchange(const char* address, const char* body) {
+void exchange(const char* address, const char* body, long limit_ms) {
     const std::optional<Target> target = parse_address(address ? address : "");
     if (!target) {
         reply_done = 1;
@@ -297,10 +298,17 @@ void exchange(const char* address, const char* body) {
 
     // One poll waits up to 500 ms for activity and then dispatches everything ready. The empty
     // polls are counted over the whole call, never reset.
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = limit_ms > 0
+                                           ? clock::now() + std::chrono::milliseconds(limit_ms)
+                                           : clock::time_point::max();
     int empty_polls = 0;
     while (reply_done == 0) {
+        const clock::duration left = deadline - clock::now();
+        if (left <= clock::duration::zero())
+            break;
         ioc.restart();
-        std::size_t handled = ioc.run_one_for(kPollTime);
+        std::size_t handled = ioc.run_one_for(std::min<clock::duration>(kPollTime, left));
         if (handled > 0)
             handled += ioc.poll();
         if (handled > 0)
@@ -323,7 +331,7 @@ int send_http_cmd(const char* address, const char* body, char* reply, std::size_
     reply_length = 0;
 
     try {
-        exchange(address, body);
+        exchange(address, body, request_limit_ms);
     } catch (...) {
         // Failures show as an empty reply, never as an exception to the caller.
         reply_length = 0;
@@ -335,4 +343,9 @@ int send_http_cmd(const char* address, const char* body, char* reply, std::size_
         reply[n] = '\0';
     }
     return 0;
+}
+
+void set_request_time_limit(long milliseconds) {
+    const std::lock_guard<std::mutex> lock(command_mutex);
+    request_limit_ms = milliseconds > 0 ? milliseconds : 0;
 }

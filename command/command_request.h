@@ -15,3 +15,10 @@
 //
 // Returns 0 in every case; all calls in the process are serialised.
 int send_http_cmd(const char* address, const char* body, char* reply, std::size_t reply_capacity);
+
+// Bounds every later request of the process as a whole: once `milliseconds` have passed since
+// it started, it ends like one that got no reply, even while the device keeps sending. Without
+// it (0, the default) a device that answers a few bytes at a time holds the caller for as long
+// as it keeps sending; the wait for a silent device is the three empty polls either way.
+// Waits for a request in progress to end.
+void set_request_time_limit(long milliseconds);

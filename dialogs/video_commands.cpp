@@ -17,8 +17,6 @@ namespace {
 // Reply buffers as the devices' answers need them: the stream list is about 1000 bytes.
 constexpr std::size_t kReadReplyBytes = 3072;
 constexpr std::size_t kWriteReplyBytes = 1024;
-// A write counts as accepted when its reply text is at least this long.
-constexpr std::size_t kAcceptedReplyBytes = 31;
 
 std::string exchange(const char* address, const neb::CJsonObject& command, std::size_t capacity) {
     std::vector<char> reply(capacity, '\0');
@@ -189,8 +187,8 @@ WriteResult writeStream(const char* address, const StreamWrite& write) {
     }
     result.reply =
         exchange(address, streamWriteCommand(write.stream_id, write.values), kWriteReplyBytes);
-    result.status = result.reply.size() >= kAcceptedReplyBytes ? WriteStatus::Written
-                                                               : WriteStatus::NotAccepted;
+    result.status =
+        result.reply.size() >= kAcceptLength ? WriteStatus::Written : WriteStatus::NotAccepted;
     return result;
 }
 
@@ -198,7 +196,7 @@ WriteStatus writeCustomSize(const char* address, int32_t width, int32_t height) 
     const neb::CJsonObject command = customSizeWriteCommand(width, height);
     qDebug() << "custom width" << width << "height" << height;
     qDebug().noquote() << QString::fromStdString(command.PrettyText());
-    return exchange(address, command, kWriteReplyBytes).size() >= kAcceptedReplyBytes
+    return exchange(address, command, kWriteReplyBytes).size() >= kAcceptLength
                ? WriteStatus::Written
                : WriteStatus::NotAccepted;
 }

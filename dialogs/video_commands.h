@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,23 @@ namespace corvane::video {
 constexpr int kStreamCount = 4;
 // "ImageSize" of the custom width and height, offered on stream 0 only.
 constexpr int32_t kCustomImageSize = 25;
+// Streams 1 to 3 offer the resolutions up to this one; 2560*1440, 3840*2160 and the custom
+// size belong to stream 0.
+constexpr int32_t kLastSubStreamImageSize = 22;
+// The resolutions by "ImageSize", 0 to 24, as the window's boxes list them.
+constexpr std::array<const char*, kCustomImageSize> kImageSizeNames{
+    "QCIF",      "HCIF",      "CIF",       "HD1",       "D1",        "960*576",   "320*240",
+    "640*480",   "800*600",   "1024*768",  "1280*768",  "1440*900",  "1280*1024", "1400*1050",
+    "1600*1200", "2048*1536", "854*480",   "1680*1050", "1920*1200", "2560*1600", "1280*720",
+    "1280*960",  "1920*1080", "2560*1440", "3840*2160"};
+// A write counts as accepted when its reply text is at least this long.
+constexpr std::size_t kAcceptLength = 31;
+// Whole numbers the input takes, from 0 up to these; 0 frame rate and 0 I-frame interval are
+// then refused by the write's checks.
+constexpr int32_t kMaxFrameRate = 60;
+constexpr int32_t kMaxIFrameInterval = 255;
+constexpr int32_t kMaxCustomWidth = 3840;
+constexpr int32_t kMaxCustomHeight = 2160;
 // The bit rates a stream takes, by the index of the window's bit-rate box. The last one is
 // 20408 as the devices have it, not 20480.
 constexpr std::array<int32_t, 12> kBitRates{128,  256,  512,  1024,  2048,  3072,

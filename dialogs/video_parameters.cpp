@@ -48,11 +48,11 @@ Video_Parameters::Video_Parameters(QWidget* parent)
     }};
 
     for (const StreamTab& tab : tabs_) {
-        tab.frameRate->setValidator(new BoundedIntValidator(60, this));
-        tab.iFrameRate->setValidator(new BoundedIntValidator(255, this));
+        tab.frameRate->setValidator(new BoundedIntValidator(video::kMaxFrameRate, this));
+        tab.iFrameRate->setValidator(new BoundedIntValidator(video::kMaxIFrameInterval, this));
     }
-    ui->any_width->setValidator(new BoundedIntValidator(3840, this));
-    ui->any_height->setValidator(new BoundedIntValidator(2160, this));
+    ui->any_width->setValidator(new BoundedIntValidator(video::kMaxCustomWidth, this));
+    ui->any_height->setValidator(new BoundedIntValidator(video::kMaxCustomHeight, this));
 }
 
 Video_Parameters::~Video_Parameters() {

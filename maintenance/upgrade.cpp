@@ -27,24 +27,25 @@ bool flush_within(QTcpSocket& socket, int ms) {
 }
 
 // Completes the header in front of `payload_bytes` bytes at packet + 32 and sends the packet.
-bool send_packet(QTcpSocket& socket, char* packet, PacketKind kind, qint64 payload_bytes) {
+bool send_packet(QTcpSocket& socket, char* packet, PacketKind kind, qint64 payload_bytes,
+                 int wait_ms) {
     write_header(packet, kind, quint32(payload_bytes));
     const qint64 total = payload_bytes + kHeaderBytes;
-    return socket.write(packet, total) == total && flush_within(socket, kExchangeWaitMs);
+    return socket.write(packet, total) == total && flush_within(socket, wait_ms);
 }
 
-bool send_command(QTcpSocket& socket, char* packet, const QByteArray& text) {
+bool send_command(QTcpSocket& socket, char* packet, const QByteArray& text, int wait_ms) {
     std::memcpy(packet + kHeaderBytes, text.constData(), size_t(text.size()));
-    return send_packet(socket, packet, PacketKind::Command, text.size());
+    return send_packet(socket, packet, PacketKind::Command, text.size(), wait_ms);
 }
 
 // Reads one reply into a cleared buffer, so nothing of an earlier reply can count; returns
 // the bytes read, 0 when nothing came within the wait.
-qint64 await_reply(QTcpSocket& socket, char* reply) {
+qint64 await_reply(QTcpSocket& socket, char* reply, int wait_ms) {
     std::memset(reply, 0, kReplyBytes);
     // A quick reply may already have been taken in while the command was being flushed; a
     // wait would then look for bytes that never come.
-    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(kExchangeWaitMs)) {
+    if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(wait_ms)) {
         return 0;
     }
     return qMax<qint64>(0, socket.read(reply, kReplyBytes));
@@ -76,7 +77,7 @@ int result_of(UpgradeStep step) {
 
 UpgradeOutcome upgrade_device(QTcpSocket& socket, const QString& address,
                               const QString& device_type, const QString& image_path,
-                              const ProgressCallback& progress) {
+                              const ProgressCallback& progress, const UpgradeWaits& waits) {
     if (!image_name_fits(device_type, image_path)) {
         return {3, UpgradeStep::NameRule};
     }
@@ -89,15 +90,15 @@ UpgradeOutcome upgrade_device(QTcpSocket& socket, const QString& address,
         case FileImageSource::Opened::Ok:
             break;
     }
-    return send_image(socket, address, file, progress);
+    return send_image(socket, address, file, progress, waits);
 }
 
 UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSource& image,
-                          const ProgressCallback& progress) {
+                          const ProgressCallback& progress, const UpgradeWaits& waits) {
     UpgradeOutcome outcome;
-    auto report = [&progress](UpgradeProgress::Stage stage, int percent) {
+    auto report = [&progress, &outcome, &image](UpgradeProgress::Stage stage, int percent) {
         if (progress) {
-            progress({stage, percent});
+            progress({stage, percent, outcome.bytes_sent, image.size()});
         }
     };
     auto fail = [&socket, &outcome](UpgradeStep step) {
@@ -121,7 +122,7 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
         return fail(UpgradeStep::Connect);
     }
     socket.connectToHost(host, kUpgradePort, QIODevice::ReadWrite);
-    if (!socket.waitForConnected(kConnectWaitMs)) {
+    if (!socket.waitForConnected(waits.connect_ms)) {
         return fail(UpgradeStep::Connect);
     }
 
@@ -129,10 +130,11 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
     const std::unique_ptr<char[]> packet(new char[kSendBufferBytes]());
     const std::unique_ptr<char[]> reply(new char[kReplyBytes]());
 
-    if (!send_command(socket, packet.get(), start_command(qint32(image_bytes)))) {
+    if (!send_command(socket, packet.get(), start_command(qint32(image_bytes)),
+                      waits.exchange_ms)) {
         return fail(UpgradeStep::StartWrite);
     }
-    const qint64 start_reply = await_reply(socket, reply.get());
+    const qint64 start_reply = await_reply(socket, reply.get(), waits.exchange_ms);
     if (start_reply == 0) {
         return fail(UpgradeStep::StartReply);
     }
@@ -151,7 +153,7 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
         if (n == 0) {
             break;
         }
-        if (!send_packet(socket, packet.get(), PacketKind::Data, n)) {
+        if (!send_packet(socket, packet.get(), PacketKind::Data, n, waits.exchange_ms)) {
             return fail(UpgradeStep::PieceWrite);
         }
         outcome.bytes_sent += n;
@@ -160,10 +162,10 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
     }
     report(UpgradeProgress::Stage::Done, percent);
 
-    if (!send_command(socket, packet.get(), finish_command())) {
+    if (!send_command(socket, packet.get(), finish_command(), waits.exchange_ms)) {
         return fail(UpgradeStep::FinishWrite);
     }
-    const qint64 finish_reply = await_reply(socket, reply.get());
+    const qint64 finish_reply = await_reply(socket, reply.get(), waits.exchange_ms);
     if (finish_reply == 0) {
         return fail(UpgradeStep::FinishReply);
     }
@@ -171,7 +173,7 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
         return fail(UpgradeStep::FinishRefused);
     }
 
-    if (!send_command(socket, packet.get(), end_command())) {
+    if (!send_command(socket, packet.get(), end_command(), waits.exchange_ms)) {
         return fail(UpgradeStep::EndWrite);
     }
     socket.close();

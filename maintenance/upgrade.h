@@ -60,20 +60,30 @@ struct UpgradeProgress {
     };
     Stage stage;
     int percent;
+    qint64 bytes_sent = 0;   // image bytes handed to the network so far
+    qint64 image_bytes = 0;  // the image's size as it stands now
 };
 using ProgressCallback = std::function<void(const UpgradeProgress&)>;
+
+// How long each step may wait: the connection, and each write to be flushed and each reply.
+// The window keeps the defaults; a terminal front end may choose its own.
+struct UpgradeWaits {
+    int connect_ms = kConnectWaitMs;
+    int exchange_ms = kExchangeWaitMs;
+};
 
 // The whole attempt for a device whose address and type text are given: the image-name rule,
 // opening the file, then send_image. The socket must not be in use; it is unconnected again
 // when this returns.
 UpgradeOutcome upgrade_device(QTcpSocket& socket, const QString& address,
                               const QString& device_type, const QString& image_path,
-                              const ProgressCallback& progress = {});
+                              const ProgressCallback& progress = {},
+                              const UpgradeWaits& waits = {});
 
 // Streams an opened image to port 6000 of `address` (a dotted IPv4 address; nothing is looked
 // up): the size check, connect, start exchange, the pieces, the finish exchange and the end
 // command. Every failure closes the connection.
 UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSource& image,
-                          const ProgressCallback& progress = {});
+                          const ProgressCallback& progress = {}, const UpgradeWaits& waits = {});
 
 }  // namespace corvane::maintenance

@@ -45,17 +45,21 @@ bool reply_confirms(const char* reply, qint64 received) {
 }
 
 bool image_name_fits(const QString& device_type, const QString& path) {
-    QString needed;
+    const QString needed = image_name_part(device_type);
+    return needed.isEmpty() || path.contains(needed, Qt::CaseSensitive);
+}
+
+QString image_name_part(const QString& device_type) {
     if (device_type == QLatin1String("KVM_RX")) {
-        needed = QStringLiteral("update_app_application-kvm_rx");
-    } else if (device_type == QLatin1String("TX")) {
-        needed = QStringLiteral("update_app_tx");
-    } else if (device_type == QLatin1String("RX")) {
-        needed = QStringLiteral("update_app_application-vwc");
-    } else {
-        return true;
+        return QStringLiteral("update_app_application-kvm_rx");
     }
-    return path.contains(needed, Qt::CaseSensitive);
+    if (device_type == QLatin1String("TX")) {
+        return QStringLiteral("update_app_tx");
+    }
+    if (device_type == QLatin1String("RX")) {
+        return QStringLiteral("update_app_application-vwc");
+    }
+    return {};
 }
 
 }  // namespace corvane::maintenance

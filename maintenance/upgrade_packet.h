@@ -43,5 +43,7 @@ bool reply_confirms(const char* reply, qint64 received);
 // (folders included, case-sensitive) must hold the kind's fixed part of the image name.
 // Types other than "TX", "RX" and "KVM_RX", the empty one included, have no rule.
 bool image_name_fits(const QString& device_type, const QString& path);
+// The fixed part of the image name for a type text; empty for the types without a rule.
+QString image_name_part(const QString& device_type);
 
 }  // namespace corvane::maintenance

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "device_order.h"
+#include "discovery/device_order.h"
 
 namespace {
 
@@ -22,6 +22,7 @@ private slots:
     void order();
     void groups_data();
     void groups();
+    void tableOrder();
 };
 
 void TestDeviceOrder::order_data() {
@@ -79,6 +80,27 @@ void TestDeviceOrder::groups() {
     QFETCH(QByteArray, name);
     QCOMPARE(int(device_group(type)), group);
     QCOMPARE(QByteArray(group_name(device_group(type))), name);
+    QCOMPARE(QByteArray::fromStdString(kind_text(type)),
+             name.isEmpty() ? QByteArray::number(type) : name);
+}
+
+// Groups in row order, each by address, whatever the order of discovery.
+void TestDeviceOrder::tableOrder() {
+    const std::pair<const char*, std::uint32_t> found[] = {
+        {"192.168.1.100", 2000}, {"192.168.1.3", 307},  {"10.0.0.9", 4242},
+        {"192.168.1.20", 1102},  {"192.168.1.2", 1200}, {"192.168.1.1", 307}};
+    std::vector<Device_Info> records;
+    for (const auto& [ip, type] : found) {
+        records.push_back(record(ip));
+        records.back().type = type;
+    }
+    order_for_table(records);
+    QStringList got;
+    for (const auto& d : records) {
+        got << QString::fromLatin1(d.ip);
+    }
+    QCOMPARE(got, (QStringList{"192.168.1.2", "192.168.1.20", "192.168.1.1", "192.168.1.3",
+                               "192.168.1.100", "10.0.0.9"}));
 }
 
 QTEST_APPLESS_MAIN(TestDeviceOrder)

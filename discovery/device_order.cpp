@@ -1,4 +1,4 @@
-#include "device_order.h"
+#include "discovery/device_order.h"
 
 #include <algorithm>
 
@@ -39,4 +39,17 @@ const char* group_name(DeviceGroup group) {
         default:
             return "";
     }
+}
+
+std::string kind_text(std::uint32_t type) {
+    const DeviceGroup group = device_group(type);
+    return group == DeviceGroup::Other ? std::to_string(type) : group_name(group);
+}
+
+void order_for_table(std::vector<Device_Info>& records) {
+    order_by_address(records);
+    std::stable_sort(records.begin(), records.end(),
+                     [](const Device_Info& a, const Device_Info& b) {
+                         return device_group(a.type) < device_group(b.type);
+                     });
 }

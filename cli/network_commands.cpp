@@ -1,0 +1,264 @@
+// reboot, net and assign: the restart command and the network change of the window, for a
+// list of devices.
+#include <QStringList>
+
+#include <algorithm>
+#include <utility>
+
+#include "cli/command_line.h"
+#include "cli/output.h"
+#include "cli/sweep.h"
+#include "dialogs/config_commands.h"
+#include "maintenance/reboot.h"
+
+namespace corvane::cli {
+
+namespace {
+
+namespace config = corvane::config;
+
+const char* const kRebootHelp =
+    R"(Usage: corvane-cli reboot [--timeout SECONDS] [--json] ADDR...
+
+Sends the restart command to each device in the order given, 100 ms apart. A device that
+confirms (a reply of 30 bytes or more) restarts; one that does not answer fails.
+
+Options:
+%1  --json                  a JSON array, one object per device
+  -h, --help              this text
+)";
+
+const char* const kNetHelp =
+    R"(Usage: corvane-cli net ADDR [--ip A] [--mask M] [--gateway G] [--mac X]
+                       [--timeout SECONDS] [--json]
+
+Writes the device's network settings and, once it has accepted them, tells it to restart;
+it comes back under the new settings. Settings left out keep the device's present values,
+which a sweep finds first (the device must answer it); with all four given no sweep runs.
+
+Options:
+  --ip A                  the new address (dotted IPv4)
+  --mask M                the new subnet mask
+  --gateway G             the new gateway
+  --mac X                 the new MAC address (at most 19 characters; the device judges it)
+%1  --json                  a JSON object for the device, in an array
+  -h, --help              this text
+
+Exit status: 0 when the device accepted both the settings and the restart; 1 when it did not
+answer the sweep or refused either (the step says which: settings, restart); 2 for bad usage.
+)";
+
+const char* const kAssignHelp =
+    R"(Usage: corvane-cli assign --from FIRST [--mask M] [--gateway G] [--timeout SECONDS]
+                          [--json] ADDR...
+
+Gives the devices the consecutive addresses FIRST, FIRST+1, ... in the order listed, each by
+the change of 'net': the device keeps its mask, gateway (unless given here) and MAC, and
+restarts under its new address. A device that has its new address already is left alone.
+
+Refused before anything is changed:
+  - a range that leaves FIRST's /24 or takes its .0 or .255 (exit 2);
+  - a listed device that did not answer the sweep, or a new address that answered it and
+    is not the present address of the device that gets it (exit 1). Devices swapping
+    addresses are refused too: the first one moved would meet the other at its address.
+
+Options:
+  --from FIRST            the first new address
+  --mask M                the subnet mask for every device
+  --gateway G             the gateway for every device
+%1  --json                  a JSON array, one object per device
+  -h, --help              this text
+)";
+
+// A text of the sweep as the window's table holds it, invalid UTF-8 replaced.
+std::string swept(const char* text) {
+    return utf8(QString::fromUtf8(text));
+}
+
+// Runs the change of one device and reports it.
+void changeOne(Report& report, const QString& address, const config::NetworkSettings& settings) {
+    neb::CJsonObject& entry = report.begin(address);
+    const std::pair<const char*, const std::string*> fields[] = {{"ip", &settings.ip},
+                                                                 {"mask", &settings.mask},
+                                                                 {"gateway", &settings.gateway},
+                                                                 {"mac", &settings.mac}};
+    QStringList shown;
+    for (const auto& [key, text] : fields) {
+        entry.PutString(key, *text);
+        shown << printable(QString::fromStdString(*text));
+    }
+    const config::NetworkChange change = config::changeNetwork(utf8(address), settings);
+    switch (change.outcome) {
+        case config::NetworkOutcome::FieldTooLong:
+            report.fail(QStringLiteral("check"),
+                        QStringLiteral("a field is longer than the device takes"));
+            break;
+        case config::NetworkOutcome::SettingsFailed:
+            report.fail(QStringLiteral("settings"),
+                        replyProblem(change.settings_reply, config::kNetworkAcceptLength));
+            break;
+        case config::NetworkOutcome::RestartFailed:
+            report.fail(QStringLiteral("restart"),
+                        QStringLiteral("settings saved, but the restart was %1; they take "
+                                       "effect at the device's next restart")
+                            .arg(replyProblem(change.restart_reply, config::kNetworkAcceptLength)));
+            break;
+        case config::NetworkOutcome::Restarting:
+            report.line(QStringLiteral("restarting as %1 mask %2 gateway %3 mac %4")
+                            .arg(shown[0], shown[1], shown[2], shown[3]));
+            break;
+    }
+    report.end();
+}
+
+int runReboot(Invocation& in) {
+    const QStringList addresses = in.addresses();
+    applyRequestTimeout(in);
+    Report report(in.json());
+    for (const QString& address : addresses) {
+        report.begin(address);
+        // One address at a time, so each line appears as its device is done.
+        if (corvane::maintenance::reboot_devices({address}).value(0)) {
+            report.line(QStringLiteral("restarting"));
+        } else {
+            report.fail(QStringLiteral("restart"),
+                        QStringLiteral("no confirmation (no answer, or a reply under %1 bytes)")
+                            .arg(corvane::maintenance::kRebootReplyMin));
+        }
+        report.end();
+    }
+    return report.finish();
+}
+
+int runNet(Invocation& in) {
+    const QString address = in.addresses(1).first();
+    const std::optional<QString> ip = in.dotted(QStringLiteral("ip"));
+    const std::optional<QString> mask = in.dotted(QStringLiteral("mask"));
+    const std::optional<QString> gateway = in.dotted(QStringLiteral("gateway"));
+    const bool mac = in.isSet(QStringLiteral("mac"));
+    if (!ip && !mask && !gateway && !mac) {
+        throw UsageError{
+            QStringLiteral("nothing to change: give --ip, --mask, --gateway or --mac")};
+    }
+    const std::string mac_text = utf8(in.value(QStringLiteral("mac")));
+    if (mac && mac_text.size() > config::kMacFieldLimit) {
+        throw UsageError{
+            QStringLiteral("--mac takes at most %1 characters").arg(config::kMacFieldLimit)};
+    }
+    applyRequestTimeout(in);
+
+    config::NetworkSettings settings{ip ? utf8(*ip) : std::string(),
+                                     mask ? utf8(*mask) : std::string(),
+                                     gateway ? utf8(*gateway) : std::string(), mac_text};
+    Report report(in.json());
+    if (!ip || !mask || !gateway || !mac) {
+        const std::vector<Device_Info> devices = sweep();
+        const Device_Info* device = findDevice(devices, address);
+        if (device == nullptr) {
+            report.begin(address);
+            report.fail(QStringLiteral("sweep"),
+                        QStringLiteral("did not answer the sweep, so its present settings are "
+                                       "unknown; give all of --ip, --mask, --gateway and --mac"));
+            report.end();
+            return report.finish();
+        }
+        settings.ip = ip ? settings.ip : swept(device->ip);
+        settings.mask = mask ? settings.mask : swept(device->mask);
+        settings.gateway = gateway ? settings.gateway : swept(device->gateway);
+        settings.mac = mac ? settings.mac : swept(device->mac);
+    }
+    changeOne(report, address, settings);
+    return report.finish();
+}
+
+// Why a device may not get `target`; empty when it may.
+QString assignConflict(const std::vector<Device_Info>& devices, const QString& address,
+                       const QString& target) {
+    if (findDevice(devices, address) == nullptr) {
+        return QStringLiteral("did not answer the sweep");
+    }
+    if (target != address && findDevice(devices, target) != nullptr) {
+        return QStringLiteral("its new address %1 answered the sweep").arg(target);
+    }
+    return {};
+}
+
+int runAssign(Invocation& in) {
+    const QStringList addresses = in.addresses();
+    const std::optional<QString> from = in.dotted(QStringLiteral("from"));
+    if (!from) {
+        throw UsageError{QStringLiteral("--from FIRST is needed")};
+    }
+    const std::optional<QString> mask = in.dotted(QStringLiteral("mask"));
+    const std::optional<QString> gateway = in.dotted(QStringLiteral("gateway"));
+    const std::uint32_t first = *addressValue(*from);
+    const std::uint32_t last = first + std::uint32_t(addresses.size() - 1);
+    const std::uint32_t host_first = first & 0xff;
+    // .0 and .255 name a /24 network and its broadcast, never a device.
+    if (host_first == 0 || host_first + std::uint32_t(addresses.size() - 1) > 254) {
+        const QString network = addressText(first & 0xffffff00u).section(QLatin1Char('.'), 0, 2);
+        throw UsageError{QStringLiteral("%1 addresses from %2 run to %3, outside %4.1 to %4.254")
+                             .arg(addresses.size())
+                             .arg(*from, addressText(last), network)};
+    }
+    applyRequestTimeout(in);
+
+    const std::vector<Device_Info> devices = sweep();
+    Report report(in.json());
+    QStringList targets;
+    QStringList conflicts;
+    for (int i = 0; i < addresses.size(); ++i) {
+        targets << addressText(first + std::uint32_t(i));
+        conflicts << assignConflict(devices, addresses[i], targets.last());
+    }
+    const bool refused = std::any_of(conflicts.begin(), conflicts.end(),
+                                     [](const QString& c) { return !c.isEmpty(); });
+    for (int i = 0; i < addresses.size(); ++i) {
+        const QString& address = addresses[i];
+        const Device_Info* device = findDevice(devices, address);
+        report.begin(address).PutString("ip", utf8(targets[i]));
+        if (refused) {
+            report.fail(QStringLiteral("check"),
+                        conflicts[i].isEmpty()
+                            ? QStringLiteral("not changed: the range was refused")
+                            : conflicts[i] + QStringLiteral("; nothing was changed"));
+            report.end();
+        } else if (targets[i] == address) {
+            report.line(QStringLiteral("has %1 already; left as it is").arg(address));
+            report.end();
+        } else {
+            changeOne(report, address,
+                      {utf8(targets[i]), mask ? utf8(*mask) : swept(device->mask),
+                       gateway ? utf8(*gateway) : swept(device->gateway), swept(device->mac)});
+        }
+    }
+    return report.finish();
+}
+
+}  // namespace
+
+Command rebootCommand() {
+    static const QByteArray help = withRequestTimeout(kRebootHelp);
+    return {"reboot", "restart devices", help.constData(), {requestTimeoutOption()}, runReboot};
+}
+
+Command netCommand() {
+    static const QByteArray help = withRequestTimeout(kNetHelp);
+    return {
+        "net",
+        "change a device's address, mask, gateway or MAC, and restart it",
+        help.constData(),
+        {valued("ip"), valued("mask"), valued("gateway"), valued("mac"), requestTimeoutOption()},
+        runNet};
+}
+
+Command assignCommand() {
+    static const QByteArray help = withRequestTimeout(kAssignHelp);
+    return {"assign",
+            "give devices consecutive addresses",
+            help.constData(),
+            {valued("from"), valued("mask"), valued("gateway"), requestTimeoutOption()},
+            runAssign};
+}
+
+}  // namespace corvane::cli

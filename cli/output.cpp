@@ -1,0 +1,143 @@
+#include "cli/output.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <atomic>
+#include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/command_line.h"
+
+namespace corvane::cli {
+
+namespace {
+
+std::atomic<bool> verbose_messages{false};
+
+void write(std::FILE* stream, const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void filter(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !verbose_messages) {
+        return;
+    }
+    write(stderr, QStringLiteral("corvane-cli: %1\n").arg(message).toUtf8());
+}
+
+}  // namespace
+
+void say(const QString& line) {
+    write(stdout, (line + QLatin1Char('\n')).toUtf8());
+}
+
+void sayText(const QString& text) {
+    write(stdout, text.toUtf8());
+}
+
+void error(const QString& line) {
+    write(stderr, (QStringLiteral("corvane-cli: ") + line + QLatin1Char('\n')).toUtf8());
+}
+
+void setVerbose(bool verbose) {
+    verbose_messages = verbose;
+}
+
+void installMessageFilter() {
+    qInstallMessageHandler(filter);
+}
+
+bool standardOutputIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+QString printable(const QString& text) {
+    QString shown = text;
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control) {
+            c = QLatin1Char('?');
+        }
+    }
+    return shown;
+}
+
+QString csvField(const QString& text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
+        return text;
+    }
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+std::string utf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+void sayJsonArray(const std::vector<neb::CJsonObject>& items) {
+    neb::CJsonObject array(std::string("[]"));
+    for (const neb::CJsonObject& item : items) {
+        array.AppendDocument(item);
+    }
+    say(QString::fromStdString(array.PrettyText()));
+}
+
+QString replyProblem(const std::string& reply, std::size_t needed) {
+    if (reply.empty()) {
+        return QStringLiteral("no answer");
+    }
+    return QStringLiteral("not accepted (a reply of %1 bytes; %2 or more confirm)")
+        .arg(reply.size())
+        .arg(needed);
+}
+
+neb::CJsonObject& Report::begin(const QString& address) {
+    address_ = address;
+    failed_ = false;
+    current_ = neb::CJsonObject();
+    current_.PutString("address", utf8(address));
+    return current_;
+}
+
+void Report::line(const QString& text) {
+    if (!json_) {
+        say(address_ + QStringLiteral(": ") + text);
+    }
+}
+
+void Report::fail(const QString& step, const QString& message) {
+    error(QStringLiteral("%1: %2: %3").arg(address_, step, message));
+    if (!failed_) {
+        current_.PutString("step", utf8(step));
+        current_.PutString("error", utf8(message));
+    }
+    failed_ = true;
+    any_failed_ = true;
+}
+
+bool Report::end() {
+    current_.PutBool("ok", !failed_);
+    entries_.push_back(current_);
+    return !failed_;
+}
+
+int Report::finish() {
+    if (json_) {
+        sayJsonArray(entries_);
+    }
+    return any_failed_ ? kExitFailed : kExitOk;
+}
+
+}  // namespace corvane::cli

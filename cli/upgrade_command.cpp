@@ -1,0 +1,254 @@
+// upgrade: the firmware exchange of the window's upgrade panel, for a list of devices.
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTcpSocket>
+
+#include <chrono>
+#include <thread>
+
+#include "cli/command_line.h"
+#include "cli/output.h"
+#include "cli/sweep.h"
+#include "discovery/device_order.h"
+#include "maintenance/upgrade.h"
+#include "maintenance/upgrade_packet.h"
+
+namespace corvane::cli {
+
+namespace {
+
+namespace maintenance = corvane::maintenance;
+using maintenance::UpgradeProgress;
+using maintenance::UpgradeStep;
+
+const char* const kHelp =
+    R"(Usage: corvane-cli upgrade --image FILE [--kind tx|rx|kvm_rx] [--timeout SECONDS]
+                           [--json] ADDR...
+
+Loads a firmware image into each device over TCP port 6000, one device after the other,
+100 ms apart; a device that confirms the image installs it and restarts. The image's path
+(folders included) must hold the part of the name of the device's kind: update_app_tx for
+TX, update_app_application-vwc for RX, update_app_application-kvm_rx for KVM_RX. The kind
+comes from a sweep, which every device must answer, or from --kind for all of them.
+
+On a terminal a line shows each device's progress (percentage, MB/s, time left); otherwise
+a line is written at every tenth of the image. A summary line ends the run.
+
+Options:
+  --image FILE            the firmware image
+  --kind KIND             the kind of every listed device: tx, rx or kvm_rx (no sweep)
+  --timeout SECONDS       the longest wait of each step: the connection, each packet going
+                          out, each reply (default 6 for the connection, 20 for the others)
+  --json                  a JSON array, one object per device, instead of lines
+  -h, --help              this text
+
+Exit status: 0 when every device took the image; 1 when any did not (the step says where:
+sweep, kind, name-rule, file, connect, start, image, finish, end); 2 for bad usage.
+)";
+
+const QStringList kKinds{"tx", "rx", "kvm_rx"};
+
+// The step and the words for where an attempt ended.
+std::pair<QString, QString> failureOf(UpgradeStep step, const maintenance::UpgradeWaits& waits,
+                                      const QString& kind) {
+    const QString connect_wait = QString::number(waits.connect_ms / 1000.0);
+    const QString wait = QString::number(waits.exchange_ms / 1000.0);
+    switch (step) {
+        case UpgradeStep::NameRule:
+            return {QStringLiteral("name-rule"),
+                    QStringLiteral("the image's path does not hold %1, the name part of kind %2")
+                        .arg(maintenance::image_name_part(kind), kind)};
+        case UpgradeStep::FileMissing:
+            return {QStringLiteral("file"), QStringLiteral("the image does not exist")};
+        case UpgradeStep::FileUnreadable:
+            return {QStringLiteral("file"), QStringLiteral("the image cannot be opened")};
+        case UpgradeStep::FileTooLarge:
+            return {QStringLiteral("file"), QStringLiteral("the image is 2 GiB or larger")};
+        case UpgradeStep::FileRead:
+            return {QStringLiteral("file"), QStringLiteral("reading the image failed")};
+        case UpgradeStep::Connect:
+            return {QStringLiteral("connect"),
+                    QStringLiteral("no connection to port 6000 within %1 s").arg(connect_wait)};
+        case UpgradeStep::StartWrite:
+            return {QStringLiteral("start"),
+                    QStringLiteral("the start command did not go out within %1 s").arg(wait)};
+        case UpgradeStep::StartReply:
+            return {QStringLiteral("start"), QStringLiteral("no reply within %1 s").arg(wait)};
+        case UpgradeStep::StartRefused:
+            return {QStringLiteral("start"), QStringLiteral("refused (no OK in the reply)")};
+        case UpgradeStep::PieceWrite:
+            return {QStringLiteral("image"),
+                    QStringLiteral("a piece of the image did not go out within %1 s").arg(wait)};
+        case UpgradeStep::FinishWrite:
+            return {QStringLiteral("finish"),
+                    QStringLiteral("the finish command did not go out within %1 s").arg(wait)};
+        case UpgradeStep::FinishReply:
+            return {QStringLiteral("finish"),
+                    QStringLiteral("the image was not confirmed within %1 s").arg(wait)};
+        case UpgradeStep::FinishRefused:
+            return {QStringLiteral("finish"),
+                    QStringLiteral("the image was not confirmed (no OK in the reply)")};
+        case UpgradeStep::EndWrite:
+            return {QStringLiteral("end"),
+                    QStringLiteral("the image was confirmed, but the end command did not go "
+                                   "out: restart the device by hand")};
+        case UpgradeStep::Done:
+            break;
+    }
+    return {};
+}
+
+QString clock(double seconds) {
+    const long s = long(seconds + 0.5);
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// One device's progress: a line redrawn in place on a terminal, else a line per tenth.
+class ProgressLine {
+public:
+    ProgressLine(const QString& address, bool terminal) : address_(address), terminal_(terminal) {}
+
+    void update(const UpgradeProgress& p) {
+        if (p.stage == UpgradeProgress::Stage::Ready) {
+            started_.start();
+            return;
+        }
+        if (!started_.isValid()) {
+            return;
+        }
+        const bool last = p.stage == UpgradeProgress::Stage::Done;
+        if (terminal_) {
+            // Some ten redraws a second are plenty for the eye.
+            if (!last && drawn_.isValid() && drawn_.elapsed() < 100) {
+                return;
+            }
+            drawn_.start();
+            const QString text = QStringLiteral("\r") + describe(p);
+            sayText(text.leftJustified(width_));
+            width_ = text.size();
+        } else if (p.percent / 10 > tenths_ && p.percent > 0) {
+            tenths_ = p.percent / 10;
+            say(describe(p));
+        }
+    }
+
+    // Ends a terminal line before anything else is written.
+    void close() {
+        if (terminal_ && width_ > 0) {
+            sayText(QStringLiteral("\n"));
+            width_ = 0;
+        }
+    }
+
+    double seconds() const { return started_.isValid() ? started_.elapsed() / 1000.0 : 0; }
+
+private:
+    QString describe(const UpgradeProgress& p) const {
+        const double elapsed = seconds();
+        QString rate = QStringLiteral("-- MB/s");
+        QString left = QStringLiteral("--:-- left");
+        if (elapsed > 0 && p.bytes_sent > 0) {
+            const double per_second = p.bytes_sent / elapsed;
+            rate = QStringLiteral("%1 MB/s").arg(per_second / 1e6, 0, 'f', 1);
+            left = clock(qMax<qint64>(0, p.image_bytes - p.bytes_sent) / per_second) +
+                   QStringLiteral(" left");
+        }
+        return QStringLiteral("%1: %2%  %3  %4").arg(address_).arg(p.percent, 3).arg(rate, left);
+    }
+
+    QString address_;
+    bool terminal_;
+    QElapsedTimer started_;
+    QElapsedTimer drawn_;
+    int width_ = 0;
+    int tenths_ = 0;
+};
+
+int runUpgrade(Invocation& in) {
+    const QStringList addresses = in.addresses();
+    const QString given = in.value(QStringLiteral("image"));
+    if (given.isEmpty()) {
+        throw UsageError{QStringLiteral("--image FILE is needed")};
+    }
+    if (!QFileInfo(given).isFile()) {
+        throw UsageError{QStringLiteral("--image: '%1' is not a file").arg(given)};
+    }
+    // The name rule reads the whole path, folders included, as the window's file dialog
+    // gives it.
+    const QString image = QFileInfo(given).absoluteFilePath();
+    const std::optional<int> given_kind = in.choice(QStringLiteral("kind"), kKinds);
+    maintenance::UpgradeWaits waits;
+    if (in.isSet(QStringLiteral("timeout"))) {
+        waits.connect_ms = waits.exchange_ms = in.timeoutMs(1, 0);
+    }
+
+    const std::vector<Device_Info> devices = given_kind ? std::vector<Device_Info>{} : sweep();
+
+    const bool terminal = !in.json() && standardOutputIsTerminal();
+    Report report(in.json());
+    QTcpSocket socket;
+    QStringList failed;
+    for (const QString& address : addresses) {
+        neb::CJsonObject& entry = report.begin(address);
+        const Device_Info* device = findDevice(devices, address);
+        // The type text, as the window's table gives it to the name rule.
+        const QString kind = given_kind ? kKinds[*given_kind].toUpper()
+                             : device   ? QString::fromStdString(kind_text(device->type))
+                                        : QString();
+        if (kind.isEmpty()) {
+            report.fail(QStringLiteral("sweep"),
+                        QStringLiteral("did not answer the sweep, so its kind is unknown; "
+                                       "give --kind to upgrade it without one"));
+        } else if (!kKinds.contains(kind.toLower())) {
+            report.fail(QStringLiteral("kind"),
+                        QStringLiteral("kind %1 is not a TX, RX or KVM_RX").arg(kind));
+        } else {
+            entry.PutString("kind", utf8(kind));
+            ProgressLine progress(address, terminal);
+            const maintenance::UpgradeOutcome outcome = maintenance::upgrade_device(
+                socket, address, kind, image,
+                [&](const UpgradeProgress& p) {
+                    if (!in.json()) {
+                        progress.update(p);
+                    }
+                },
+                waits);
+            progress.close();
+            entry.PutInt64("bytes", outcome.bytes_sent);
+            if (outcome.step == UpgradeStep::Done) {
+                const double seconds = progress.seconds();
+                report.line(QStringLiteral("upgraded (%1 bytes in %2 s); restarting")
+                                .arg(outcome.bytes_sent)
+                                .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
+            } else {
+                const auto [step, message] = failureOf(outcome.step, waits, kind);
+                report.fail(step, message);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(maintenance::kUpgradePauseMs));
+        }
+        if (!report.end()) {
+            failed << address;
+        }
+    }
+    if (!in.json()) {
+        say(QStringLiteral("upgraded %1 of %2 %3")
+                .arg(addresses.size() - failed.size())
+                .arg(addresses.size())
+                .arg(addresses.size() == 1 ? "device" : "devices") +
+            (failed.isEmpty() ? QString() : QStringLiteral("; failed: ") + failed.join(", ")));
+    }
+    return report.finish();
+}
+
+}  // namespace
+
+Command upgradeCommand() {
+    return {"upgrade",
+            "load a firmware image into devices, one after the other",
+            kHelp,
+            {valued("image"), valued("kind"), valued("timeout")},
+            runUpgrade};
+}
+
+}  // namespace corvane::cli
