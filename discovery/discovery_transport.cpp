@@ -121,8 +121,8 @@ int search_device(char* result, std::size_t capacity) {
     // someone else after the thread's close.
     std::vector<std::unique_ptr<QUdpSocket>> sockets;
     std::vector<sock::native_socket> descriptors;
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+    for (const QNetworkInterface& network_interface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : network_interface.addressEntries()) {
             if (!is_probe_entry(entry)) {
                 continue;
             }
