@@ -43,8 +43,6 @@ endif()
 set(Boost_INCLUDE_DIR ${CORVANE_WIN_BOOST} CACHE PATH "")
 set(Boost_NO_BOOST_CMAKE ON CACHE BOOL "")
 
-# Tests and helpers built here run under wine.
-find_program(CORVANE_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-if(CORVANE_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CORVANE_WINE})
-endif()
+# Tests built here run under wine64, their QtTest report passed back through a file.
+get_filename_component(CORVANE_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CORVANE_SOURCE_ROOT}/scripts/windows/wine-test)

@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev mingw-w64-tools
-  wine64
+  wine64 wine64-preloader
   dpkg-dev xz-utils zip unzip
   xvfb xauth xdotool imagemagick curl iproute2 iptables fonts-wqy-microhei
 )

@@ -60,8 +60,8 @@ while [ ${#queue[@]} -gt 0 ]; do
   done < <("$cross-objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')
 done
 
-# The window's icon is the group resource IDI_ICON1 inside the executable.
-"$cross-objdump" -p "$out/corvane-tool.exe" | grep -q 'name: IDI_ICON1' ||
+# The window's icon is the icon group (resource type 14) IDI_ICON1 inside the executable.
+"$cross-objdump" -p "$out/corvane-tool.exe" | grep -A2 'Entry: ID: 0x00000e,' | grep -q ': IDI_ICON1,' ||
   { echo "pack: corvane-tool.exe has no icon resource IDI_ICON1" >&2; exit 1; }
 
 find "$out" -name '*.exe' -o -name '*.dll' | xargs "$cross-strip" --strip-unneeded

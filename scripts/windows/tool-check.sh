@@ -33,10 +33,6 @@ cd "$out"
 unzip -q "$zip"
 app=$(cd "$out"/corvane-tool-*-win64 && pwd)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Fresh prefixes start quicker as copies of the build's own prefix, when there is one.
-for side in tool devices; do
-  if [ -e "$build/wine/system.reg" ]; then cp -a "$build/wine" "$out/wine-$side"; fi
-done
 
 fleet=(
   "198.51.100.21 1102" "198.51.100.22 1200" "198.51.100.31 307" "198.51.100.32 307"
@@ -57,6 +53,8 @@ cleanup() {
   ip netns exec "$CORVANE_DEVICE_NETNS" env WINEPREFIX="$out/wine-devices" "$wineserver" -k \
     2>/dev/null || true
   wait 2>/dev/null || true
+  # Each prefix is some 700 MB.
+  rm -rf "$out/wine-tool" "$out/wine-devices"
 }
 trap cleanup EXIT INT TERM
 fail() {
