@@ -169,7 +169,11 @@ void Base_Frame::setupTable(bool english) {
     table->setAlternatingRowColors(true);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
-    table->verticalHeader()->setDefaultSectionSize(35);
+    // Qt raises the row height to the header's minimum, which follows the font the header has
+    // when the window is built: with wine's fonts that is over 50 pixels.
+    QHeaderView* rows = table->verticalHeader();
+    rows->setMinimumSectionSize(qMin(rows->minimumSectionSize(), 35));
+    rows->setDefaultSectionSize(35);
     table->setFont(QFont(QStringLiteral("微软雅黑"), 10));
 }
 

@@ -187,4 +187,16 @@ inline int get_int_option(native_socket s, int level, int option, int* value) {
     return ::getsockopt(s, level, option, reinterpret_cast<char*>(value), &length);
 }
 
+// Winsock wants a start-up call before a process's first socket call. The sweep needs none
+// (Qt's socket classes make it before the sweep touches a descriptor); code that opens
+// sockets by itself does. Start-ups are counted; one per process is enough.
+inline bool startup() {
+#ifdef _WIN32
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+#else
+    return true;
+#endif
+}
+
 }  // namespace corvane::sock

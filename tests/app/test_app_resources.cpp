@@ -272,7 +272,7 @@ void TestAppResources::bitmap() {
 }
 
 void TestAppResources::windowsIconGroup() {
-    const QString path = qEnvironmentVariable("CORVANE_SOURCE_DIR") + "/resources/app.ico";
+    const QString path = QStringLiteral(":/sources/app.ico");
     QFile file(path);
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
     const QByteArray ico = file.readAll();
@@ -363,8 +363,7 @@ void TestAppResources::sourcesHoldExactlyTheMessages() {
     QFETCH(QString, file);
     QFETCH(MessageSet, expected);
     QString error;
-    const MessageSet actual = readTs(
-        qEnvironmentVariable("CORVANE_SOURCE_DIR") + "/resources/translations/" + file, &error);
+    const MessageSet actual = readTs(":/sources/" + file, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     const QStringList extra = (MessageSet(actual) - expected).values();
     const QStringList missing = (MessageSet(expected) - actual).values();

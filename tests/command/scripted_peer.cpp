@@ -1,20 +1,32 @@
 #include "scripted_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QList>
+
+#include "discovery/socket_compat.h"
+
+namespace sock = corvane::sock;
 
 namespace {
 
+#ifdef _WIN32
+// Windows raises no SIGPIPE: a send to a closed peer just fails.
+constexpr int kNoSignal = 0;
+#else
+constexpr int kNoSignal = MSG_NOSIGNAL;
+#endif
+
+sock::native_socket native(qintptr fd) {
+    return static_cast<sock::native_socket>(fd);
+}
+
 // Waits until fd is readable or the stop flag is set; false on time-out or stop.
-bool wait_readable(int fd, const std::atomic<bool>& stop, int timeout_ms) {
+bool wait_readable(qintptr fd, const std::atomic<bool>& stop, int timeout_ms) {
     for (int waited = 0; waited < timeout_ms && !stop; waited += 50) {
-        pollfd p{fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, 50);
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(native(fd), &readable);
+        timeval slice{0, 50 * 1000};
+        const int r = ::select(static_cast<int>(fd) + 1, &readable, nullptr, nullptr, &slice);
         if (r > 0)
             return true;
         if (r < 0)
@@ -27,18 +39,20 @@ bool wait_readable(int fd, const std::atomic<bool>& stop, int timeout_ms) {
 
 ScriptedPeer::ScriptedPeer(const char* ip, quint16 port, PeerScript script)
     : script_(std::move(script)) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sock::startup();
+    const sock::native_socket fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd == sock::invalid_socket)
+        return;
+    sock::set_int_option(fd, SOL_SOCKET, SO_REUSEADDR, 1);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     ::inet_pton(AF_INET, ip, &addr.sin_addr);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
-        ::close(fd);
+        sock::closesocket(fd);
         return;
     }
-    listen_fd_ = fd;
+    listen_fd_ = static_cast<qintptr>(fd);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -46,7 +60,7 @@ ScriptedPeer::~ScriptedPeer() {
     stop_ = true;
     join();
     if (listen_fd_ >= 0)
-        ::close(listen_fd_);
+        sock::closesocket(native(listen_fd_));
 }
 
 void ScriptedPeer::join() {
@@ -59,14 +73,14 @@ QByteArray ScriptedPeer::http_reply(int status, const QByteArray& body) {
            " X\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-bool ScriptedPeer::read_request(int fd) {
+bool ScriptedPeer::read_request(qintptr fd) {
     // Headers up to the empty line, then as many body bytes as Content-Length says.
     char chunk[65536];
     qsizetype expected = -1;
     while (expected < 0 || request_.size() < expected) {
         if (!wait_readable(fd, stop_, 10000))
             return false;
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        const long n = ::recv(native(fd), chunk, sizeof chunk, 0);
         if (n <= 0)
             return false;
         request_.append(chunk, static_cast<int>(n));
@@ -87,19 +101,20 @@ bool ScriptedPeer::read_request(int fd) {
 void ScriptedPeer::run() {
     if (!wait_readable(listen_fd_, stop_, 10000))
         return;
-    const int fd = ::accept(listen_fd_, nullptr, nullptr);
-    if (fd < 0)
+    const sock::native_socket accepted = ::accept(native(listen_fd_), nullptr, nullptr);
+    if (accepted == sock::invalid_socket)
         return;
+    const qintptr fd = static_cast<qintptr>(accepted);
     switch (script_.kind) {
         case PeerScript::Kind::CloseAtOnce:
             break;
         case PeerScript::Kind::Reply:
             if (read_request(fd)) {
-                ::send(fd, script_.reply.constData(), script_.reply.size(), MSG_NOSIGNAL);
+                ::send(accepted, script_.reply.constData(), script_.reply.size(), kNoSignal);
                 // Let the client close first, so the reply is never cut by a reset.
                 if (wait_readable(fd, stop_, 5000)) {
                     char c;
-                    client_closed_ = ::recv(fd, &c, 1, 0) <= 0;
+                    client_closed_ = ::recv(accepted, &c, 1, 0) <= 0;
                 }
             }
             break;
@@ -107,7 +122,7 @@ void ScriptedPeer::run() {
             if (read_request(fd)) {
                 for (int at = 0; at < script_.reply.size() && !stop_; at += script_.piece_size) {
                     const QByteArray piece = script_.reply.mid(at, script_.piece_size);
-                    if (::send(fd, piece.constData(), piece.size(), MSG_NOSIGNAL) < 0)
+                    if (::send(accepted, piece.constData(), piece.size(), kNoSignal) < 0)
                         break;
                     std::this_thread::sleep_for(script_.piece_delay);
                 }
@@ -116,9 +131,9 @@ void ScriptedPeer::run() {
         case PeerScript::Kind::Silent:
             if (read_request(fd) && wait_readable(fd, stop_, 10000)) {
                 char c;
-                client_closed_ = ::recv(fd, &c, 1, 0) <= 0;
+                client_closed_ = ::recv(accepted, &c, 1, 0) <= 0;
             }
             break;
     }
-    ::close(fd);
+    sock::closesocket(accepted);
 }

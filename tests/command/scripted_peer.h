@@ -38,9 +38,9 @@ public:
 
 private:
     void run();
-    bool read_request(int fd);
+    bool read_request(qintptr fd);
 
-    int listen_fd_ = -1;
+    qintptr listen_fd_ = -1;  // a SOCKET on Windows, a descriptor elsewhere
     PeerScript script_;
     QByteArray request_;
     bool client_closed_ = false;

@@ -96,7 +96,10 @@ class DiscoveryUnit : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qInstallMessageHandler(record_debug); }
+    void initTestCase() {
+        qInstallMessageHandler(record_debug);
+        QVERIFY(sock::startup());
+    }
     void cleanupTestCase() { qInstallMessageHandler(nullptr); }
 
     void probe_is_48_bytes_without_nul() {

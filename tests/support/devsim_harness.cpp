@@ -185,6 +185,12 @@ int Devsim::stop() {
         return -1;
     int status = -1;
     if (process_->state() != QProcess::NotRunning) {
+#ifdef Q_OS_WIN
+        // terminate() asks a Windows program's windows to close; a console program has none,
+        // so it is ended at once (its log is unbuffered, nothing is lost).
+        process_->kill();
+        process_->waitForFinished(2000);
+#else
         process_->terminate();
         if (process_->waitForFinished(5000)) {
             if (process_->exitStatus() == QProcess::NormalExit)
@@ -193,6 +199,7 @@ int Devsim::stop() {
             process_->kill();
             process_->waitForFinished(2000);
         }
+#endif
     }
     stderr_ += process_->readAllStandardError();
     process_.reset();

@@ -382,6 +382,9 @@ private slots:
     }
 
     void exitsCleanlyOnSigterm() {
+#ifdef Q_OS_WIN
+        QSKIP("Linux only: Windows has no SIGTERM; there the simulator ends on Ctrl-C");
+#endif
         Devsim sim;
         QVERIFY2(startSim(sim, {"ip=127.0.0.212"}), qPrintable(sim.errorString()));
         QVERIFY(sim.isRunning());

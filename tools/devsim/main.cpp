@@ -8,10 +8,14 @@
 #include <QJsonDocument>
 #include <QSocketNotifier>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <csignal>
+#endif
 #include <cstdio>
 
 #include "devsim_config.h"
@@ -19,6 +23,7 @@
 
 namespace {
 
+#ifndef Q_OS_WIN
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
@@ -35,6 +40,41 @@ void raiseDescriptorLimit() {
         setrlimit(RLIMIT_NOFILE, &r);
     }
 }
+
+// SIGTERM and SIGINT end the event loop through a socket pair, outside the handler.
+bool stopOnSignals(QCoreApplication& app) {
+    raiseDescriptorLimit();
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return false;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char c = 0;
+        [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+#else
+// Windows has neither signals nor a descriptor limit for sockets: Ctrl-C, Ctrl-Break and
+// closing the console end the event loop. The handler runs on a thread of its own, so the
+// quit is queued to the application's thread.
+BOOL WINAPI onConsoleEvent(DWORD) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
+    return TRUE;
+}
+
+bool stopOnSignals(QCoreApplication&) {
+    return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
+}
+#endif
 
 const char kDescription[] =
     "Simulates networked AV/KVM extenders for Corvane Tool.\n"
@@ -229,22 +269,8 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    raiseDescriptorLimit();
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return die(QStringLiteral("socketpair failed"));
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
-        char c = 0;
-        [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
-        QCoreApplication::quit();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    if (!stopOnSignals(app))
+        return die(QStringLiteral("cannot set up the stop signals"));
 
     devsim::Simulator simulator(config);
     if (!simulator.start(&error)) {
