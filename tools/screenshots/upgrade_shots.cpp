@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include "../maintenance/window_rows.h"
+#include "window_rows.h"
 #include "operator_messages.h"
 
 namespace {
