@@ -14,11 +14,11 @@
 #include <memory>
 
 #include "base_frame.h"
-#include "dialog_windows.h"
+#include "find_widget.h"
 #include "network_set.h"
 #include "scripted_peer.h"
-#include "shown_messages.h"
 #include "video_parameters.h"
+#include "window_messages.h"
 
 using corvane::OperatorMessages;
 using namespace corvane::config;

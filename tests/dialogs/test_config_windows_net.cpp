@@ -10,9 +10,9 @@
 
 #include "base_frame.h"
 #include "devsim_harness.h"
-#include "dialog_windows.h"
+#include "find_widget.h"
 #include "network_set.h"
-#include "shown_messages.h"
+#include "window_messages.h"
 
 using corvane::OperatorMessages;
 using namespace corvane::config;

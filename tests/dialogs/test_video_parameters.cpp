@@ -9,9 +9,9 @@
 #include <QtTest>
 
 #include "devsim_harness.h"
-#include "dialog_windows.h"
-#include "shown_messages.h"
+#include "find_widget.h"
 #include "video_parameters.h"
+#include "window_messages.h"
 
 using corvane::OperatorMessages;
 using corvane::test::Devsim;

@@ -1,4 +1,6 @@
-// Set-up and read-outs shared by the tests of the configuration windows.
+// What the configuration windows show and send, and what their tests hand them: the messages
+// shown (shown_messages.h), the windows the main window made, a list's items, a document's
+// text on the wire, the network window's input and the audio windows' reads and selections.
 #pragma once
 
 #include <QApplication>
@@ -7,10 +9,10 @@
 #include <QStringList>
 
 #include "config_commands.h"
-#include "find_widget.h"
 #include "json/json_document.h"
 #include "set_audio.h"
 #include "set_audio_tx.h"
+#include "shown_messages.h"
 
 // The top-level windows of class T (the main window makes one of each).
 template <typename T>
@@ -65,7 +67,7 @@ inline QList<int> audioSelection(QWidget* window) {
     if (auto* video = window->findChild<QComboBox*>(QStringLiteral("video_out"))) {
         selection << video->currentIndex();
     }
-    return selection << widget<QComboBox>(*window, "audio_out")->currentIndex();
+    return selection << window->findChild<QComboBox*>(QStringLiteral("audio_out"))->currentIndex();
 }
 
 // Selects in the order audioSelection lists.
@@ -73,5 +75,5 @@ inline void chooseAudio(QWidget* window, QList<int> choice) {
     if (auto* video = window->findChild<QComboBox*>(QStringLiteral("video_out"))) {
         video->setCurrentIndex(choice.takeFirst());
     }
-    widget<QComboBox>(*window, "audio_out")->setCurrentIndex(choice.takeFirst());
+    window->findChild<QComboBox*>(QStringLiteral("audio_out"))->setCurrentIndex(choice.takeFirst());
 }
