@@ -73,6 +73,18 @@ QByteArray ScriptedPeer::http_reply(int status, const QByteArray& body) {
            " X\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
+QByteArray ScriptedPeer::exchange(const char* ip, quint16 port, const QByteArray& body,
+                                  const std::function<void()>& action) {
+    PeerScript script;
+    script.reply = http_reply(200, body);
+    ScriptedPeer peer(ip, port, script);
+    if (!peer.listening())
+        qFatal("cannot listen on %s:%d", ip, port);
+    action();
+    peer.join();
+    return peer.request();
+}
+
 bool ScriptedPeer::read_request(qintptr fd) {
     // Headers up to the empty line, then as many body bytes as Content-Length says.
     char chunk[65536];

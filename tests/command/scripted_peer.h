@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 struct PeerScript {
@@ -35,6 +36,10 @@ public:
 
     // A ready-made reply: status line, Content-Length and the body.
     static QByteArray http_reply(int status, const QByteArray& body);
+    // Runs `action` while a peer on ip:port answers one request with a 200 reply of `body`;
+    // returns the request (empty when none came). A port that cannot be had ends the test run.
+    static QByteArray exchange(const char* ip, quint16 port, const QByteArray& body,
+                               const std::function<void()>& action);
 
 private:
     void run();

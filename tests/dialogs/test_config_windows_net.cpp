@@ -1,27 +1,21 @@
 // The network and audio windows against simulated devices and the silent host, inside the
 // private test network: outcomes, exact documents from the simulator's log, the row removal,
 // and a network change that a new search sees.
-#include <QApplication>
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
 #include <memory>
 
 #include "base_frame.h"
-#include "config_commands.h"
 #include "devsim_harness.h"
 #include "find_widget.h"
 #include "network_set.h"
-#include "operator_messages.h"
-#include "set_audio.h"
-#include "set_audio_tx.h"
 #include "window_messages.h"
 
 using corvane::OperatorMessages;
+using namespace corvane::config;
 using corvane::test::Devsim;
 using corvane::test::DevsimRecord;
 using corvane::test::TestNetwork;
@@ -30,7 +24,6 @@ namespace {
 
 // One device per table row, so that a restart never hides a device from a later row.
 const QStringList kDevices{
-    "ip=198.51.100.31,type=307,http=size,http-size=29,http-only=1008",
     "ip=198.51.100.32,type=307,http=empty",
     "ip=198.51.100.33,type=307,http=size,http-size=29,http-only=1002",
     "ip=198.51.100.34,type=1102,http=size,http-size=30,http-only=1008",
@@ -38,10 +31,8 @@ const QStringList kDevices{
     "ip=198.51.100.36,type=1102",
     "ip=198.51.100.41,type=307,http=size,http-size=30,http-only=1036",
     "ip=198.51.100.42,type=307,http=size,http-size=31,http-only=1036",
-    "ip=198.51.100.43,type=1102,http=size,http-size=30,http-only=3054",
     "ip=198.51.100.44,type=1102,http=size,http-size=31,http-only=3054",
     "ip=198.51.100.45,type=1102,http=empty",
-    "ip=198.51.100.46,type=307,http=empty",
     "ip=198.51.100.47,type=1102",
     "ip=198.51.100.50,type=307",
 };
@@ -50,15 +41,9 @@ const QString kMask = QStringLiteral("255.255.255.0");
 const QString kGateway = QStringLiteral("198.51.100.1");
 const QString kMac = QStringLiteral("02:43:56:00:00:99");
 
-QByteArray bodyOf(const DevsimRecord& record) {
-    return record.data.mid(record.data.indexOf("\r\n\r\n") + 4);
-}
-
 QByteArray networkBody(const QString& ip) {
-    return QByteArray::fromStdString(
-        corvane::config::networkSettingsDocument(
-            {ip.toStdString(), kMask.toStdString(), kGateway.toStdString(), kMac.toStdString()})
-            .PrettyText());
+    return wireText(networkSettingsDocument(
+        {ip.toStdString(), kMask.toStdString(), kGateway.toStdString(), kMac.toStdString()}));
 }
 
 }  // namespace
@@ -77,8 +62,6 @@ private slots:
     void changedDeviceIsFoundAtItsNewAddress();
 
 private:
-    QList<DevsimRecord> requestsTo(const QString& address) const;
-
     Devsim sim_;
     // One of each window for all rows: a failed or silent exchange must leave it usable.
     std::unique_ptr<Network_Set> net_;
@@ -110,16 +93,6 @@ void TestConfigWindowsNet::init() {
     OperatorMessages::setUnattended(true);
 }
 
-QList<DevsimRecord> TestConfigWindowsNet::requestsTo(const QString& address) const {
-    QList<DevsimRecord> requests;
-    for (const DevsimRecord& r : sim_.records(QStringLiteral("http-in"))) {
-        if (r.device == address) {
-            requests << r;
-        }
-    }
-    return requests;
-}
-
 void TestConfigWindowsNet::networkChange_data() {
     QTest::addColumn<QString>("address");
     QTest::addColumn<int>("row");
@@ -133,8 +106,6 @@ void TestConfigWindowsNet::networkChange_data() {
     // The silent host first: the rows after it show the window still works.
     QTest::newRow("silent device")
         << TestNetwork::silentAddress() << 2 << "198.51.100.130" << failed << false;
-    QTest::newRow("settings reply 29")
-        << "198.51.100.31" << 0 << "198.51.100.131" << failed << false;
     QTest::newRow("settings reply empty")
         << "198.51.100.32" << 1 << "198.51.100.132" << failed << false;
     QTest::newRow("restart reply 29")
@@ -158,43 +129,42 @@ void TestConfigWindowsNet::networkChange() {
     net_->set_network_info(networkInfo(address, kMask, kGateway, kMac), row);
     widget<QLineEdit>(*net_, "ipEdit")->setText(newIp);
     net_->show();
-    QSignalSpy removals(net_.get(), &Network_Set::send_remove_row);
-    QStringList shownBeforeRemoval{QStringLiteral("not emitted")};
-    const QMetaObject::Connection watch = connect(net_.get(), &Network_Set::send_remove_row, this,
-                                                  [&] { shownBeforeRemoval = shownTexts(); });
+    QList<int> removals;
+    QStringList shownBeforeRemoval;
+    const QMetaObject::Connection watch =
+        connect(net_.get(), &Network_Set::send_remove_row, this, [&](int r) {
+            removals << r;
+            shownBeforeRemoval = shownTexts();
+        });
     widget<QPushButton>(*net_, "define")->click();
     disconnect(watch);
 
     QCOMPARE(shownTexts(), QStringList{notice(message)});
     QVERIFY(net_->isHidden());
-    QCOMPARE(removals.count(), removed ? 1 : 0);
-    if (removed) {
-        QCOMPARE(removals.at(0).at(0).toInt(), row);
-        QCOMPARE(shownBeforeRemoval, QStringList{});
-    }
+    QCOMPARE(removals, removed ? QList<int>{row} : QList<int>{});
+    QCOMPARE(shownBeforeRemoval, QStringList{});
     if (address == TestNetwork::silentAddress()) {
         return;
     }
 
-    const QList<DevsimRecord> requests = requestsTo(address);
-    QCOMPARE(requests.size(), restartSent ? 2 : 1);
-    QCOMPARE(requests[0].code, 1008);
-    QCOMPARE(requests[0].local, address + QStringLiteral(":80"));
-    QCOMPARE(bodyOf(requests[0]), networkBody(newIp));
-    if (restartSent) {
-        QCOMPARE(requests[1].code, 1002);
-        QCOMPARE(requests[1].local, address + QStringLiteral(":80"));
-        QCOMPARE(bodyOf(requests[1]), QByteArray("{\n\t\"ProtocolCode\":\t1002\n}"));
+    QList<QByteArray> sent;
+    for (const DevsimRecord& r : sim_.records("http-in", address)) {
+        QCOMPARE(r.local, address + QStringLiteral(":80"));
+        sent << r.body();
     }
+    QList<QByteArray> expected{networkBody(newIp)};
+    if (restartSent) {
+        expected << wireText(restartDocument());
+    }
+    QCOMPARE(sent, expected);
 }
 
 void TestConfigWindowsNet::audioWrites_data() {
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("address");
-    QTest::addColumn<int>("readResult");
     QTest::addColumn<QList<int>>("readSelection");  // Set_Audio: video_out, audio_out
-    QTest::addColumn<QList<int>>("choice");         // empty: no write
-    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QList<int>>("choice");
+    QTest::addColumn<QByteArray>("written");  // empty: nothing reaches a simulated device
     QTest::addColumn<QString>("message");
 
     const QString rx = QStringLiteral("Set_Audio");
@@ -202,88 +172,53 @@ void TestConfigWindowsNet::audioWrites_data() {
     const QString rxFailed = QStringLiteral("音频设置失败，请检查输出设备");
     const QString txFailed = QStringLiteral("音频设置失败，请检查输入设备");
     const QString done = QStringLiteral("音频设置成功");
-    const QString silent = TestNetwork::silentAddress();
-    const QByteArray rx21 =
-        "{\n\t\"ProtocolCode\":\t1036,\n\t\"Parameters\":\t{\n"
-        "\t\t\"DisplayId\":\t2,\n\t\t\"AoDevId\":\t1\n\t}\n}";
-    const QByteArray tx1 =
-        "{\n\t\"ProtocolCode\":\t3054,\n\t\"Parameters\":\t{\n"
-        "\t\t\"AudioIn\":\t1\n\t}\n}";
-    const QByteArray txNone =
-        "{\n\t\"ProtocolCode\":\t3054,\n\t\"Parameters\":\t{\n"
-        "\t\t\"AudioIn\":\t-1\n\t}\n}";
+    const QByteArray rx21 = wireText(rxAudioWriteDocument(2, 1));
+    const QByteArray tx1 = wireText(txAudioWriteDocument(1));
 
     // The simulated devices start with HDMI on both outputs and HDMI as input.
-    QTest::newRow("rx reply 30") << rx << "198.51.100.41" << 1 << QList<int>{0, 1}
-                                 << QList<int>{1, 0} << rx21 << rxFailed;
-    QTest::newRow("rx reply 31") << rx << "198.51.100.42" << 1 << QList<int>{0, 1}
-                                 << QList<int>{1, 0} << rx21 << done;
-    // A failed read leaves the whole form as the last row left it.
-    QTest::newRow("rx empty reply") << rx << "198.51.100.46" << 0 << QList<int>{1, 0}
-                                    << QList<int>{} << QByteArray() << QString();
-    QTest::newRow("tx reply 30") << tx << "198.51.100.43" << 1 << QList<int>{0} << QList<int>{1}
-                                 << tx1 << txFailed;
-    QTest::newRow("tx reply 31") << tx << "198.51.100.44" << 1 << QList<int>{0} << QList<int>{1}
-                                 << tx1 << done;
-    QTest::newRow("tx empty reply")
-        << tx << "198.51.100.45" << 1 << QList<int>{-1} << QList<int>{-1} << txNone << txFailed;
-    QTest::newRow("tx silent device")
-        << tx << silent << 1 << QList<int>{-1} << QList<int>{-1} << QByteArray() << txFailed;
+    QTest::newRow("rx reply 30") << rx << "198.51.100.41" << QList<int>{0, 1} << QList<int>{1, 0}
+                                 << rx21 << rxFailed;
+    QTest::newRow("rx reply 31") << rx << "198.51.100.42" << QList<int>{0, 1} << QList<int>{1, 0}
+                                 << rx21 << done;
+    QTest::newRow("tx reply 31") << tx << "198.51.100.44" << QList<int>{0} << QList<int>{1} << tx1
+                                 << done;
+    QTest::newRow("tx empty reply") << tx << "198.51.100.45" << QList<int>{-1} << QList<int>{-1}
+                                    << wireText(txAudioWriteDocument(-1)) << txFailed;
+    QTest::newRow("tx silent device") << tx << TestNetwork::silentAddress() << QList<int>{-1}
+                                      << QList<int>{-1} << QByteArray() << txFailed;
     QTest::newRow("tx after the silent device")
-        << tx << "198.51.100.47" << 1 << QList<int>{0} << QList<int>{1} << tx1 << done;
+        << tx << "198.51.100.47" << QList<int>{0} << QList<int>{1} << tx1 << done;
 }
 
 // Read, choose, write: the window's verdict from the reply's length, the document on the wire.
 void TestConfigWindowsNet::audioWrites() {
     QFETCH(QString, window);
     QFETCH(QString, address);
-    QFETCH(int, readResult);
     QFETCH(QList<int>, readSelection);
     QFETCH(QList<int>, choice);
     QFETCH(QByteArray, written);
     QFETCH(QString, message);
 
-    const bool rx = window == QLatin1String("Set_Audio");
-    QWidget* w = rx ? static_cast<QWidget*>(rx_.get()) : tx_.get();
-    QComboBox* audio = widget<QComboBox>(*w, "audio_out");
-    QComboBox* video = rx ? widget<QComboBox>(*w, "video_out") : nullptr;
-    QLabel* ipaddr = widget<QLabel>(*w, "ipaddr");
-    const QString addressBefore = ipaddr->text();
+    QWidget* w =
+        window == QLatin1String("Set_Audio") ? static_cast<QWidget*>(rx_.get()) : tx_.get();
+    QCOMPARE(readAudio(w, address), 1);
+    QCOMPARE(audioSelection(w), readSelection);
+    QCOMPARE(widget<QLabel>(*w, "ipaddr")->text(), address);
 
-    const QByteArray ip = address.toLatin1();
-    const int result =
-        rx ? rx_->get_audio_param(ip.constData(), corvane::config::rxAudioReadDocument())
-           : tx_->get_audio_param(ip.constData(), corvane::config::txAudioReadDocument());
-    QCOMPARE(result, readResult);
-    QList<int> selection;
-    if (video != nullptr) {
-        selection << video->currentIndex();
-    }
-    selection << audio->currentIndex();
-    QCOMPARE(selection, readSelection);
-    QCOMPARE(ipaddr->text(), readResult == 1 ? address : addressBefore);
-    if (choice.isEmpty()) {
-        QVERIFY(OperatorMessages::takeShown().isEmpty());
-        return;
-    }
-
-    if (video != nullptr) {
-        video->setCurrentIndex(choice.takeFirst());
-    }
-    audio->setCurrentIndex(choice.takeFirst());
+    chooseAudio(w, choice);
     w->show();
+    const int before = sim_.records("http-in").size();
     widget<QPushButton>(*w, "set_button")->click();
     QCOMPARE(shownTexts(), QStringList{notice(message)});
     // A failed write keeps the window open with the choice, to try again or cancel.
     QCOMPARE(w->isHidden(), message == QStringLiteral("音频设置成功"));
     w->hide();
-    if (written.isEmpty()) {
-        return;
+    QList<QByteArray> sent;
+    for (const DevsimRecord& r : sim_.records("http-in", address, before)) {
+        QCOMPARE(r.local, address + QStringLiteral(":80"));
+        sent << r.body();
     }
-    const QList<DevsimRecord> requests = requestsTo(address);
-    QVERIFY(!requests.isEmpty());
-    QCOMPARE(bodyOf(requests.last()), written);
-    QCOMPARE(requests.last().local, address + QStringLiteral(":80"));
+    QCOMPARE(sent, written.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{written});
 }
 
 // Through the main window: the change removes the row, the device restarts under its new
@@ -292,14 +227,10 @@ void TestConfigWindowsNet::changedDeviceIsFoundAtItsNewAddress() {
     const QString before = QStringLiteral("198.51.100.50");
     const QString after = QStringLiteral("198.51.100.150");
     Base_Frame main;
-    Network_Set* net = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* candidate = qobject_cast<Network_Set*>(w);
-        if (candidate != nullptr && candidate != net_.get()) {
-            net = candidate;
-        }
-    }
-    QVERIFY(net != nullptr);
+    QList<Network_Set*> windows = windowsOf<Network_Set>();
+    windows.removeOne(net_.get());
+    QCOMPARE(windows.size(), 1);
+    Network_Set* net = windows[0];
 
     QTableWidget* table = widget<QTableWidget>(main, "tableWidget");
     auto rowOf = [table](const QString& ip) {

@@ -19,23 +19,16 @@ QString text(const video::Stream& s) {
         .join(',');
 }
 
+// A stream element with the values in the order of text() above.
 QByteArray streamJson(const QList<int>& v) {
-    return QStringLiteral(
-               R"({"StreamId":0,"EncodeMode":%1,"PicQuality":%2,"BitRate":%3,"BitRateType":%4,)"
-               R"("FrameRate":%5,"MaxFrameRate":%6,"ImageSize":%7,"ImageSizeAdapt":%8,)"
-               R"("IFrameInterval":%9,"Profile":%10,"MaxBitRate":%11})")
-        .arg(v[0])
-        .arg(v[1])
-        .arg(v[2])
-        .arg(v[3])
-        .arg(v[4])
-        .arg(v[5])
-        .arg(v[6])
-        .arg(v[7])
-        .arg(v[8])
-        .arg(v[9])
-        .arg(v[10])
-        .toUtf8();
+    const char* names[] = {"EncodeMode",     "PicQuality",   "BitRate",   "BitRateType",
+                           "FrameRate",      "MaxFrameRate", "ImageSize", "ImageSizeAdapt",
+                           "IFrameInterval", "Profile",      "MaxBitRate"};
+    QStringList members{R"("StreamId":0)"};
+    for (int i = 0; i < 11; ++i) {
+        members << QStringLiteral(R"("%1":%2)").arg(QLatin1String(names[i])).arg(v[i]);
+    }
+    return '{' + members.join(',').toUtf8() + '}';
 }
 
 QByteArray reply(const QByteArrayList& streams) {
@@ -211,30 +204,25 @@ void TestVideoCommands::writeRefusal_data() {
     QTest::addColumn<int>("refusal");  // -1: the write may go out
 
     using S = video::WriteStatus;
-    QTest::newRow("all set") << 0 << 30 << 60 << false << ""
-                             << "" << -1;
-    QTest::newRow("custom size given") << 1 << 30 << 60 << true << "1280"
-                                       << "720" << -1;
-    QTest::newRow("custom size of zero goes out") << 0 << 30 << 60 << true << "0"
-                                                  << "0" << -1;
-    QTest::newRow("custom width missing") << 1 << 30 << 60 << true << ""
-                                          << "720" << int(S::CustomSizeMissing);
-    QTest::newRow("custom height missing") << 0 << 30 << 60 << true << "1280"
-                                           << "" << int(S::CustomSizeMissing);
-    QTest::newRow("custom size checked before the frame rate") << 2 << 0 << 0 << true << ""
-                                                               << "" << int(S::CustomSizeMissing);
-    QTest::newRow("frame rate 0") << 3 << 0 << 60 << false << ""
-                                  << "" << int(S::FrameRateZero);
-    QTest::newRow("frame rate before the I-frame interval") << 0 << 0 << 0 << true << "1280"
-                                                            << "720" << int(S::FrameRateZero);
-    QTest::newRow("I-frame interval 0") << 1 << 30 << 0 << false << ""
-                                        << "" << int(S::IFrameIntervalZero);
-    QTest::newRow("a failed read's -1 goes out") << 0 << -1 << -1 << false << ""
-                                                 << "" << -1;
-    QTest::newRow("no fifth stream") << 4 << 30 << 60 << false << ""
-                                     << "" << int(S::NoSuchStream);
-    QTest::newRow("no stream before the first") << -1 << 30 << 60 << false << ""
-                                                << "" << int(S::NoSuchStream);
+    auto row = [](const char* name, int stream, int fps, int gop, bool custom, const char* width,
+                  const char* height, int refusal) {
+        QTest::newRow(name) << stream << fps << gop << custom << QString(width) << QString(height)
+                            << refusal;
+    };
+    row("all set", 0, 30, 60, false, "", "", -1);
+    row("custom size given", 1, 30, 60, true, "1280", "720", -1);
+    row("custom size of zero goes out", 0, 30, 60, true, "0", "0", -1);
+    row("custom width missing", 1, 30, 60, true, "", "720", int(S::CustomSizeMissing));
+    row("custom height missing", 0, 30, 60, true, "1280", "", int(S::CustomSizeMissing));
+    row("custom size checked before the frame rate", 2, 0, 0, true, "", "",
+        int(S::CustomSizeMissing));
+    row("frame rate 0", 3, 0, 60, false, "", "", int(S::FrameRateZero));
+    row("frame rate before the I-frame interval", 0, 0, 0, true, "1280", "720",
+        int(S::FrameRateZero));
+    row("I-frame interval 0", 1, 30, 0, false, "", "", int(S::IFrameIntervalZero));
+    row("a failed read's -1 goes out", 0, -1, -1, false, "", "", -1);
+    row("no fifth stream", 4, 30, 60, false, "", "", int(S::NoSuchStream));
+    row("no stream before the first", -1, 30, 60, false, "", "", int(S::NoSuchStream));
 }
 
 void TestVideoCommands::writeRefusal() {

@@ -8,7 +8,7 @@
 
 #include "devsim_harness.h"
 #include "find_widget.h"
-#include "operator_messages.h"
+#include "shown_messages.h"
 #include "video_parameters.h"
 
 using corvane::OperatorMessages;
@@ -77,9 +77,7 @@ void TestVideoNet::changeStreamTwo() {
     rate->setCurrentIndex(4);
     size->setCurrentIndex(9);
     QTest::mouseClick(widget<QPushButton>(w, "setButton"), Qt::LeftButton);
-    const QList<OperatorMessages::Shown> shown = OperatorMessages::takeShown();
-    QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown[0].text, QStringLiteral("视频参数配置成功！"));
+    QCOMPARE(shownTexts(), QStringList{notice("视频参数配置成功！")});
     QVERIFY(!w.isVisible());
 
     Video_Parameters again;

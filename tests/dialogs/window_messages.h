@@ -1,26 +1,42 @@
-// What the configuration windows told the operator, and what a double-click hands the network
-// window, for the window tests.
+// What the configuration windows show and send, and what their tests hand them: the messages
+// shown (shown_messages.h), the windows the main window made, a list's items, a document's
+// text on the wire, the network window's input and the audio windows' reads and selections.
 #pragma once
 
+#include <QApplication>
+#include <QComboBox>
 #include <QString>
 #include <QStringList>
 
+#include "config_commands.h"
 #include "json/json_document.h"
-#include "operator_messages.h"
+#include "set_audio.h"
+#include "set_audio_tx.h"
+#include "shown_messages.h"
 
-// Every message shown since the last call, as "title|text" ("|parent" added when it had one).
-inline QStringList shownTexts() {
-    QStringList texts;
-    for (const corvane::OperatorMessages::Shown& shown : corvane::OperatorMessages::takeShown()) {
-        texts << shown.title + QLatin1Char('|') + shown.text +
-                     (shown.has_parent ? QStringLiteral("|parent") : QString());
+// The top-level windows of class T (the main window makes one of each).
+template <typename T>
+QList<T*> windowsOf() {
+    QList<T*> found;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* t = qobject_cast<T*>(w)) {
+            found << t;
+        }
     }
-    return texts;
+    return found;
 }
 
-// A message as shownTexts() lists the windows' outcome boxes.
-inline QString notice(const QString& text) {
-    return QStringLiteral("提示|") + text;
+inline QStringList itemsOf(QComboBox* box) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i) {
+        items << box->itemText(i);
+    }
+    return items;
+}
+
+// A command document as the wire carries it.
+inline QByteArray wireText(const neb::CJsonObject& document) {
+    return QByteArray::fromStdString(document.PrettyText());
 }
 
 // The document set_network_info takes: a row's address, mask, gateway and MAC.
@@ -33,4 +49,31 @@ inline neb::CJsonObject networkInfo(const QString& ip, const QString& mask = "25
     info.PutString("setGateway", gateway.toStdString());
     info.PutString("setMac", mac.toStdString());
     return info;
+}
+
+// One read of an audio window (Set_Audio or Set_audio_tx) from `address`; its result.
+inline int readAudio(QWidget* window, const QString& address) {
+    const QByteArray ip = address.toLatin1();
+    if (auto* rx = qobject_cast<Set_Audio*>(window)) {
+        return rx->get_audio_param(ip.constData(), corvane::config::rxAudioReadDocument());
+    }
+    return qobject_cast<Set_audio_tx*>(window)->get_audio_param(
+        ip.constData(), corvane::config::txAudioReadDocument());
+}
+
+// The selected indexes of an audio window: video_out (receiver only), then audio_out.
+inline QList<int> audioSelection(QWidget* window) {
+    QList<int> selection;
+    if (auto* video = window->findChild<QComboBox*>(QStringLiteral("video_out"))) {
+        selection << video->currentIndex();
+    }
+    return selection << window->findChild<QComboBox*>(QStringLiteral("audio_out"))->currentIndex();
+}
+
+// Selects in the order audioSelection lists.
+inline void chooseAudio(QWidget* window, QList<int> choice) {
+    if (auto* video = window->findChild<QComboBox*>(QStringLiteral("video_out"))) {
+        video->setCurrentIndex(choice.takeFirst());
+    }
+    window->findChild<QComboBox*>(QStringLiteral("audio_out"))->setCurrentIndex(choice.takeFirst());
 }

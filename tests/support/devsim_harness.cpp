@@ -252,6 +252,14 @@ QList<DevsimRecord> Devsim::records(const QString& kind) const {
     return out;
 }
 
+QList<DevsimRecord> Devsim::records(const QString& kind, const QString& device, int from) const {
+    QList<DevsimRecord> out;
+    for (const DevsimRecord& r : records(kind).mid(from))
+        if (r.device == device)
+            out << r;
+    return out;
+}
+
 bool Devsim::waitForRecord(const QString& kind,
                            const std::function<bool(const DevsimRecord&)>& match, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);

@@ -68,6 +68,9 @@ struct DevsimRecord {
     QByteArray data;  // the exact bytes (datagram, whole HTTP request, or answer body)
     QDateTime time;
     QJsonObject raw;  // the whole record
+
+    // The body of an HTTP request: what follows its blank line.
+    QByteArray body() const { return data.mid(data.indexOf("\r\n\r\n") + 4); }
 };
 
 // A corvane-devsim process, with its own log and ready file in a temporary directory.
@@ -105,6 +108,9 @@ public:
     QString logPath() const;
     // The records so far, optionally only those of one kind.
     QList<DevsimRecord> records(const QString& kind = QString()) const;
+    // The records of `kind` for one device, after the first `from` records of that kind (of
+    // every device): count records(kind) before an action to see only what it caused.
+    QList<DevsimRecord> records(const QString& kind, const QString& device, int from = 0) const;
     // Polls the log until a record of `kind` satisfies `match` (or any, when null).
     bool waitForRecord(const QString& kind, const std::function<bool(const DevsimRecord&)>& match,
                        int timeoutMs);

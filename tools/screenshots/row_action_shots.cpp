@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "../maintenance/window_rows.h"
+#include "window_rows.h"
 #include "devsim_harness.h"
 #include "operator_messages.h"
 

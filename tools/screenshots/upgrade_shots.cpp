@@ -11,8 +11,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include "../maintenance/window_rows.h"
 #include "operator_messages.h"
+#include "window_rows.h"
 
 namespace {
 
