@@ -6,8 +6,10 @@ WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
 CMAKE_FLAGS ?=
+PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build test test-sanitize fuzz bench demo format clean windows test-windows
+.PHONY: all deps configure build test test-sanitize fuzz bench demo format clean windows test-windows \
+        install package
 
 all: build
 
@@ -39,6 +41,15 @@ fuzz: deps
 	CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCORVANE_FUZZ=ON -DCORVANE_GUI=OFF -DCORVANE_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
 	bash scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# corvane-tool, corvane-cli and corvane-devsim into PREFIX/bin, the desktop entry and the icons
+# under PREFIX/share (make install DESTDIR=/tmp/stage stages them instead).
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX) --strip
+
+# The Debian package of the same files under /usr: $(BUILD)/packages/corvane-tool_<version>_<arch>.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	bash scripts/run-bench $(BUILD)

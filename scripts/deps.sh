@@ -14,6 +14,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick librsvg2-bin
   fonts-wqy-microhei
   chromium
+  dpkg-dev file desktop-file-utils
 )
 
 missing=()

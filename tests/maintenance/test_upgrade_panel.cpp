@@ -1,7 +1,6 @@
 // The upgrade panel and its batch against simulated devices in the test network: every
 // failure a device or the network can cause, the local file problems, successful upgrades
 // with their progress, and the panel's states.
-#include <QCryptographicHash>
 #include <QFrame>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -17,7 +16,9 @@
 using corvane::OperatorMessages;
 using corvane::test::Devsim;
 using corvane::test::DevsimRecord;
+using corvane::test::fileSha256;
 using corvane::test::TestNetwork;
+using corvane::test::writeImage;
 
 namespace {
 
@@ -42,35 +43,6 @@ const QStringList kDevices{
     "ip=198.51.100.45",
     "ip=198.51.100.60",
 };
-
-QByteArray fileSha256(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result().toHex();
-}
-
-bool writeImage(const QString& path, qint64 size) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    QByteArray block(1 << 16, '\0');
-    quint32 x = 2463534242u;
-    for (qint64 done = 0; done < size; done += block.size()) {
-        for (char& c : block) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            c = char(x);
-        }
-        file.write(block.constData(), qMin<qint64>(block.size(), size - done));
-    }
-    return file.error() == QFile::NoError;
-}
 
 // Records what the window's progress bar reads: its value when it is first shown (polished)
 // and every value it takes afterwards.

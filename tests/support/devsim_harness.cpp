@@ -1,6 +1,7 @@
 #include "devsim_harness.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -309,6 +310,35 @@ QString replyIpAddr(const QJsonObject& reply) {
         .toObject()
         .value(QStringLiteral("IpAddr"))
         .toString();
+}
+
+bool writeImage(const QString& path, qint64 size) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    QByteArray block(1 << 16, '\0');
+    quint32 x = 2463534242u;
+    for (qint64 done = 0; done < size; done += block.size()) {
+        for (char& c : block) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            c = char(x);
+        }
+        file.write(block.constData(), qMin<qint64>(block.size(), size - done));
+    }
+    return file.error() == QFile::NoError;
+}
+
+QByteArray fileSha256(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result().toHex();
 }
 
 }  // namespace corvane::test

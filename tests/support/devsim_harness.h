@@ -139,4 +139,9 @@ QString replyIpAddr(const QJsonObject& reply);
 // Decodes one log line; false when it is not a record.
 bool parseDevsimRecord(const QByteArray& line, DevsimRecord* out);
 
+// Writes `size` pseudo-random bytes (the same for every call), as a firmware image.
+bool writeImage(const QString& path, qint64 size);
+// SHA-256 of a file in hex, as the simulator logs what it received; empty when unreadable.
+QByteArray fileSha256(const QString& path);
+
 }  // namespace corvane::test
