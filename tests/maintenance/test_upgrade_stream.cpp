@@ -1,6 +1,6 @@
-// The upgrade exchange against simulated devices in the test network, from generated images
-// that are never written to disk: the exact packets on the wire, the image's hash and size as
-// the device counted them, and the progress reported on the way.
+// The upgrade exchange against simulated devices on loopback (127.0.0.170-173, port 6000), from
+// generated images that are never written to disk: the exact packets on the wire, the image's hash
+// and size as the device counted them, and the progress reported on the way.
 #include <QCryptographicHash>
 #include <QTcpSocket>
 #include <QtEndian>
@@ -13,7 +13,6 @@
 using namespace corvane::maintenance;
 using corvane::test::Devsim;
 using corvane::test::DevsimRecord;
-using corvane::test::TestNetwork;
 
 namespace {
 
@@ -63,11 +62,12 @@ private:
 };
 
 void TestUpgradeStream::initTestCase() {
-    QVERIFY2(TestNetwork::active(), "run through scripts/testnet");
-    for (int i = 20; i < 24; ++i) {
-        sim_.device(QStringLiteral("ip=198.51.100.%1,type=1102,restart=1").arg(i));
+    // Only port 6000 matters here: no discovery, and commands on a port nobody else uses.
+    for (int i = 170; i < 174; ++i) {
+        sim_.device(QStringLiteral("ip=127.0.0.%1,type=1102,restart=1").arg(i));
     }
-    QVERIFY2(sim_.start(), qPrintable(sim_.errorString()));
+    sim_.args({"--no-udp", "--http-port=8170"});
+    QVERIFY2(sim_.start(Devsim::Where::Here), qPrintable(sim_.errorString()));
 }
 
 void TestUpgradeStream::cleanupTestCase() {
@@ -78,17 +78,16 @@ void TestUpgradeStream::imageReachesDevice_data() {
     QTest::addColumn<QString>("ip");
     QTest::addColumn<qint64>("size");
     QTest::addColumn<QList<qint64>>("pieces");
-    QTest::newRow("1,000,000 bytes")
-        << "198.51.100.20" << qint64(1000000) << QList<qint64>{1000000};
-    QTest::newRow("empty") << "198.51.100.21" << qint64(0) << QList<qint64>{};
+    QTest::newRow("1,000,000 bytes") << "127.0.0.170" << qint64(1000000) << QList<qint64>{1000000};
+    QTest::newRow("empty") << "127.0.0.171" << qint64(0) << QList<qint64>{};
     QTest::newRow("exactly one piece")
-        << "198.51.100.22" << qint64(1048544) << QList<qint64>{1048544};
+        << "127.0.0.172" << qint64(1048544) << QList<qint64>{1048544};
     QList<qint64> pieces;
     for (int i = 0; i < 95; ++i) {
         pieces << 1048544;
     }
     pieces << 388320;
-    QTest::newRow("100,000,000 bytes") << "198.51.100.23" << qint64(100000000) << pieces;
+    QTest::newRow("100,000,000 bytes") << "127.0.0.173" << qint64(100000000) << pieces;
 }
 
 void TestUpgradeStream::imageReachesDevice() {
