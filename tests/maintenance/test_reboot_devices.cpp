@@ -1,5 +1,5 @@
 // The restart of several devices without a window, against simulated devices on loopback
-// (127.0.0.174-179, commands on port 8174): who is asked in what order, who counts as
+// (127.0.0.175-178, commands on port 8175): who is asked in what order, who counts as
 // answered, and the pause after each device.
 #include <QElapsedTimer>
 #include <QtTest>
@@ -17,15 +17,15 @@ class TestRebootDevices : public QObject {
 private slots:
     void rebootInTurn() {
         Devsim sim;
-        sim.device("ip=127.0.0.174,type=1102")
-            .device("ip=127.0.0.175,type=307,http=size,http-size=29")
-            .device("ip=127.0.0.176,type=307,http=size,http-size=30")
-            .args({"--no-udp", "--http-port=8174", "--restart-seconds=0"});
+        sim.device("ip=127.0.0.175,type=1102")
+            .device("ip=127.0.0.176,type=307,http=size,http-size=29")
+            .device("ip=127.0.0.178,type=307,http=size,http-size=30")
+            .args({"--no-udp", "--http-port=8175", "--restart-seconds=0"});
         QVERIFY2(sim.start(Devsim::Where::Here), qPrintable(sim.errorString()));
 
-        // 179 has no device: refused at once, and still followed by the pause.
-        const QStringList addresses{"127.0.0.174:8174", "127.0.0.175:8174", "127.0.0.179:8174",
-                                    "127.0.0.176:8174"};
+        // 177 has no device: refused at once, and still followed by the pause.
+        const QStringList addresses{"127.0.0.175:8175", "127.0.0.176:8175", "127.0.0.177:8175",
+                                    "127.0.0.178:8175"};
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(corvane::maintenance::reboot_devices(addresses),
@@ -43,7 +43,7 @@ private slots:
                 i == 0 ? kRebootPauseMs : requests.at(i - 1).time.msecsTo(requests.at(i).time);
             QVERIFY2(gap >= kRebootPauseMs - 20, qPrintable(QString::number(gap)));
         }
-        QCOMPARE(asked, QStringList({"127.0.0.174", "127.0.0.175", "127.0.0.176"}));
+        QCOMPARE(asked, QStringList({"127.0.0.175", "127.0.0.176", "127.0.0.178"}));
         QCOMPARE(sim.stop(), 0);
     }
 };
