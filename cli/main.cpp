@@ -7,6 +7,7 @@
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    corvane::cli::useByteStreams();
     corvane::cli::installMessageFilter();
     return corvane::cli::run(QCoreApplication::arguments().mid(1));
 }

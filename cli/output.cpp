@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
@@ -59,6 +60,13 @@ bool standardOutputIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 #else
     return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+void useByteStreams() {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 #endif
 }
 

@@ -25,6 +25,9 @@ void setVerbose(bool verbose);
 void installMessageFilter();
 
 bool standardOutputIsTerminal();
+// Standard output and error as byte streams: lines end in LF on every system. Windows writes
+// CR LF in its text mode, which would also change the line breaks inside a quoted CSV field.
+void useByteStreams();
 
 // A device's text for a terminal: control characters (escape sequences above all) show as '?'.
 QString printable(const QString& text);

@@ -5,7 +5,10 @@
 # windows platform on Xvfb), presses the search button, and checks that
 #  - the tool's probe reached the devices and every one of them answered the tool host,
 #  - the tool's own service answers ProtocolCode 1000 on port 80 with its acknowledgement,
-#  - the window shows the found devices (BUILD/windows-check/tool.png; look at it).
+#  - the window shows the found devices (BUILD/windows-check/tool.png; look at it);
+# then the packed corvane-cli.exe in the same host: its scan lists the fleet in table order,
+# it reads a transmitter's audio input, and it upgrades that transmitter from an image whose
+# path is not ASCII, which the device receives whole.
 #   scripts/windows/tool-check.sh [BUILD_DIR]        (default build-windows)
 #
 # Wine creates sockets in its wineserver, so each side gets a wine prefix (and thereby a
@@ -32,7 +35,8 @@ mkdir -p "$out"
 cd "$out"
 unzip -q "$zip"
 app=$(cd "$out"/corvane-tool-*-win64 && pwd)
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine reads the Unix arguments and file names in the locale's character set.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 
 fleet=(
   "198.51.100.21 1102" "198.51.100.22 1200" "198.51.100.31 307" "198.51.100.32 307"
@@ -105,4 +109,31 @@ case "$(echo "$reply" | tr -d '\r\n\t ')" in
   *) echo "tool-check: no acknowledgement from port 80" >&2; status=1 ;;
 esac
 echo "tool-check: screenshot $out/tool.png"
+
+cli() { WINEPREFIX=$out/wine-tool "$wine" "$app/corvane-cli.exe" "$@"; }
+# Transmitters (1200 among them), receivers, KVM receivers; lines end in LF as on Linux.
+cli scan --quiet >"$out/cli-scan.txt" 2>"$out/cli.err" || status=1
+printf '%s\n' 198.51.100.21 198.51.100.22 198.51.100.31 198.51.100.32 198.51.100.41 >"$out/want.txt"
+echo "tool-check: corvane-cli scan --quiet: $(tr '\n' ' ' <"$out/cli-scan.txt")"
+cmp -s "$out/cli-scan.txt" "$out/want.txt" ||
+  { echo "tool-check: the scan's bytes differ from: $(od -An -c "$out/want.txt")" >&2; status=1; }
+audio=$(cli audio-in 198.51.100.21 2>>"$out/cli.err") || status=1
+echo "tool-check: corvane-cli audio-in: $audio"
+case "$audio" in
+  "198.51.100.21: input="*) ;;
+  *) echo "tool-check: corvane-cli read no audio input" >&2; status=1 ;;
+esac
+mkdir -p "$out/固件"
+image="$out/固件/update_app_tx ü.bin"
+head -c 300000 /dev/urandom >"$image"
+cli upgrade --image "$image" 198.51.100.21 >"$out/cli.out" 2>>"$out/cli.err" || status=1
+sha=$(sha256sum "$image" | cut -d' ' -f1)
+if grep '"kind":"fw-image"' "$out/devsim.jsonl" | grep '"device":"198\.51\.100\.21"' |
+  grep -q "\"sha256\":\"$sha\""; then
+  echo "tool-check: corvane-cli upgraded 198.51.100.21 from $image: the device got every byte"
+else
+  echo "tool-check: the upgrade from $image did not reach the device whole" >&2
+  sed 's/^/  cli: /' "$out/cli.out" "$out/cli.err" >&2
+  status=1
+fi
 [ "$status" = 0 ] || fail "failed"

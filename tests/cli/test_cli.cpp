@@ -1,6 +1,7 @@
 // corvane-cli as a script runs it: the real program against simulated devices inside the test
 // network and the silent host. Each row checks the exit status, the lines on both streams (the
-// JSON read back by Qt's parser), and which commands each device received.
+// JSON read back by Qt's parser), and which commands each device received. Outside the test
+// network (a Windows build under wine) only the rows that need no device run.
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QProcess>
@@ -48,7 +49,7 @@ struct Run {
 
 Run cli(const QStringList& args) {
     QProcess p;
-    p.start(qEnvironmentVariable("CORVANE_BUILD_DIR") + QStringLiteral("/cli/corvane-cli"), args);
+    p.start(QStringLiteral(CORVANE_CLI_PATH), args);
     Run run;
     // Generous: the slowest row waits out two silent devices and a sweep.
     if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit) {
@@ -88,7 +89,9 @@ private:
 };
 
 void TestCli::initTestCase() {
-    QVERIFY2(TestNetwork::active(), "run through scripts/testnet");
+    if (!TestNetwork::active()) {
+        return;
+    }
     QFile config(dir_.filePath("devices.json"));
     QVERIFY(config.open(QIODevice::WriteOnly) && config.write(kOddDevice) > 0);
     config.close();
@@ -111,7 +114,9 @@ void TestCli::initTestCase() {
 }
 
 void TestCli::cleanupTestCase() {
-    QCOMPARE(sim_.stop(), 0);
+    if (TestNetwork::active()) {
+        QCOMPARE(sim_.stop(), 0);
+    }
 }
 
 QStringList TestCli::received(int from, const QStringList& devices) const {
@@ -161,6 +166,14 @@ void TestCli::commands_data() {
     QTest::newRow("timeout under the silence rule")
         << QStringList{"reboot", "--timeout", "1", "198.51.100.60"} << 2 << "^$"
         << "--timeout takes seconds from 1.5" << QStringList{"198.51.100.60="};
+    // The path comes back whole: the arguments and the messages are Unicode on every system.
+    QTest::newRow("upgrade without an image file")
+        << QStringList{"upgrade", "--image", "/nonexistent/固件/update_app_tx", "198.51.100.20"}
+        << 2 << "^$"
+        << "'/nonexistent/固件/update_app_tx' is not a file; see '[^']*'\n$" << QStringList{};
+    if (!TestNetwork::active()) {
+        return;
+    }
 
     // Transmitters (1200 among them), receivers, KVM receivers, each by address.
     QTest::newRow("scan groups and orders")
@@ -296,10 +309,6 @@ void TestCli::commands_data() {
         << QStringList{"upgrade", "--timeout", "1", "--image", "{image}", "198.51.100.23"} << 1
         << "upgraded 0 of 1 device"
         << "23: start: no reply within 1 s" << QStringList{};
-    QTest::newRow("upgrade without an image file")
-        << QStringList{"upgrade", "--image", "/nonexistent/update_app_tx", "198.51.100.20"} << 2
-        << "^$"
-        << "is not a file" << QStringList{};
 }
 
 void TestCli::commands() {
@@ -341,6 +350,9 @@ void TestCli::commands() {
 }
 
 void TestCli::upgradeOfThreeWithTheMiddleFailing() {
+    if (!TestNetwork::active()) {
+        QSKIP("needs the simulated devices of the test network");
+    }
     const QStringList devices{"198.51.100.20", "198.51.100.21", "198.51.100.22"};
     const int accepted = sim_.records("fw-accept").size();
     const int images = sim_.records("fw-image").size();

@@ -188,9 +188,11 @@ int Devsim::stop() {
     if (process_->state() != QProcess::NotRunning) {
 #ifdef Q_OS_WIN
         // terminate() asks a Windows program's windows to close; a console program has none,
-        // so it is ended at once (its log is unbuffered, nothing is lost).
+        // so it is ended at once (its log is unbuffered, nothing is lost). Still running until
+        // then is all a clean end can mean here.
         process_->kill();
-        process_->waitForFinished(2000);
+        if (process_->waitForFinished(2000))
+            status = 0;
 #else
         process_->terminate();
         if (process_->waitForFinished(5000)) {

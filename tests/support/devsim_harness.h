@@ -96,8 +96,9 @@ public:
     // Starts the simulator and waits until every socket is bound. On failure,
     // errorString() holds the simulator's own message.
     bool start(Where where = Where::Auto, int timeoutMs = 15000);
-    // SIGTERM, then waits (kills after 5 s; on Windows it kills at once). Returns the exit
-    // status: 0 for a clean exit, -1 when it had to be killed or was not running.
+    // SIGTERM, then waits (kills after 5 s). Returns the exit status: 0 for a clean exit, -1
+    // when it had to be killed or was not running. On Windows, where a console program cannot
+    // be asked to end, it is killed at once: 0 when it was still running, -1 when not.
     int stop();
     bool isRunning() const;
     qint64 pid() const;

@@ -1,0 +1,52 @@
+// The restart of several devices without a window, against simulated devices on loopback
+// (127.0.0.175-178, commands on port 8175): who is asked in what order, who counts as
+// answered, and the pause after each device.
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include "devsim_harness.h"
+#include "maintenance/reboot.h"
+
+using corvane::maintenance::kRebootPauseMs;
+using corvane::test::Devsim;
+using corvane::test::DevsimRecord;
+
+class TestRebootDevices : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rebootInTurn() {
+        Devsim sim;
+        sim.device("ip=127.0.0.175,type=1102")
+            .device("ip=127.0.0.176,type=307,http=size,http-size=29")
+            .device("ip=127.0.0.178,type=307,http=size,http-size=30")
+            .args({"--no-udp", "--http-port=8175", "--restart-seconds=0"});
+        QVERIFY2(sim.start(Devsim::Where::Here), qPrintable(sim.errorString()));
+
+        // 177 has no device: refused at once, and still followed by the pause.
+        const QStringList addresses{"127.0.0.175:8175", "127.0.0.176:8175", "127.0.0.177:8175",
+                                    "127.0.0.178:8175"};
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(corvane::maintenance::reboot_devices(addresses),
+                 QVector<bool>({true, false, false, true}));
+        QVERIFY2(timer.elapsed() >= addresses.size() * kRebootPauseMs,
+                 qPrintable(QString::number(timer.elapsed())));
+
+        const QList<DevsimRecord> requests = sim.records("http-in");
+        QStringList asked;
+        for (int i = 0; i < requests.size(); ++i) {
+            QCOMPARE(requests.at(i).code, 1002);
+            asked << requests.at(i).device;
+            // The log's clock counts in milliseconds, coarser on some systems.
+            const qint64 gap =
+                i == 0 ? kRebootPauseMs : requests.at(i - 1).time.msecsTo(requests.at(i).time);
+            QVERIFY2(gap >= kRebootPauseMs - 20, qPrintable(QString::number(gap)));
+        }
+        QCOMPARE(asked, QStringList({"127.0.0.175", "127.0.0.176", "127.0.0.178"}));
+        QCOMPARE(sim.stop(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRebootDevices)
+#include "test_reboot_devices.moc"
