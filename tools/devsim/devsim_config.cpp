@@ -73,6 +73,32 @@ bool intKey(const QString& key, const QString& value, qint64 min, qint64 max, qi
                            .arg(max));
 }
 
+// A mode key: the value is one of the table's names (letter case ignored); a wrong one is
+// answered with every name the key takes.
+template <class Mode, std::size_t N>
+bool modeKey(const std::array<std::pair<const char*, Mode>, N>& modes, const QString& key,
+             const QString& value, Mode* out, QString* error) {
+    const QString v = value.trimmed().toLower();
+    QStringList names;
+    for (const auto& m : modes) {
+        if (v == QLatin1String(m.first)) {
+            *out = m.second;
+            return true;
+        }
+        names << QString::fromLatin1(m.first);
+    }
+    return fail(error, QStringLiteral("%1: unknown mode '%2' (%3)")
+                           .arg(key, value, names.join(QStringLiteral(", "))));
+}
+
+template <class Mode, std::size_t N>
+QString modeName(const std::array<std::pair<const char*, Mode>, N>& modes, Mode mode) {
+    for (const auto& m : modes)
+        if (m.second == mode)
+            return QString::fromLatin1(m.first);
+    return QString();
+}
+
 // The last three address bytes give a stable per-device MAC in the locally administered range.
 QString macFor(const QString& ip) {
     const quint32 v = QHostAddress(ip).toIPv4Address();
@@ -186,24 +212,15 @@ bool isMacText(const QString& text) {
 }
 
 QString udpModeName(UdpMode mode) {
-    for (const auto& m : kUdpModes)
-        if (m.second == mode)
-            return QString::fromLatin1(m.first);
-    return QString();
+    return modeName(kUdpModes, mode);
 }
 
 QString httpModeName(HttpMode mode) {
-    for (const auto& m : kHttpModes)
-        if (m.second == mode)
-            return QString::fromLatin1(m.first);
-    return QString();
+    return modeName(kHttpModes, mode);
 }
 
 QString firmwareModeName(FirmwareMode mode) {
-    for (const auto& m : kFirmwareModes)
-        if (m.second == mode)
-            return QString::fromLatin1(m.first);
-    return QString();
+    return modeName(kFirmwareModes, mode);
 }
 
 bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString& value,
@@ -239,16 +256,7 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
             return false;
         profile.uptimeSeconds = n;
     } else if (key == QLatin1String("udp")) {
-        const QString v = value.trimmed().toLower();
-        for (const auto& m : kUdpModes) {
-            if (v == QLatin1String(m.first)) {
-                profile.udp = m.second;
-                return true;
-            }
-        }
-        return fail(error, QStringLiteral("udp: unknown mode '%1' (normal, twice, silent, garbage, "
-                                          "oversize, no-netconfig, late)")
-                               .arg(value));
+        return modeKey(kUdpModes, key, value, &profile.udp, error);
     } else if (key == QLatin1String("udp-delay")) {
         if (!intKey(key, value, 0, 600000, &n, error))
             return false;
@@ -258,17 +266,7 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
             return false;
         profile.udpSize = int(n);
     } else if (key == QLatin1String("http")) {
-        const QString v = value.trimmed().toLower();
-        for (const auto& m : kHttpModes) {
-            if (v == QLatin1String(m.first)) {
-                profile.http = m.second;
-                return true;
-            }
-        }
-        return fail(error, QStringLiteral("http: unknown mode '%1' (normal, empty, size, "
-                                          "bad-request, hang, slow, close, bare-lf, continue, "
-                                          "until-close)")
-                               .arg(value));
+        return modeKey(kHttpModes, key, value, &profile.http, error);
     } else if (key == QLatin1String("http-size")) {
         if (!intKey(key, value, 0, 64 * 1024 * 1024, &n, error))
             return false;
@@ -306,17 +304,7 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
                key[6] <= '3') {
         return applyStreamFaults(profile, key, key[6].digitValue(), value, error);
     } else if (key == QLatin1String("fw")) {
-        const QString v = value.trimmed().toLower();
-        for (const auto& m : kFirmwareModes) {
-            if (v == QLatin1String(m.first)) {
-                profile.firmware = m.second;
-                return true;
-            }
-        }
-        return fail(error, QStringLiteral("fw: unknown mode '%1' (normal, absent, start-refuse, "
-                                          "start-mute, slow, drop, finish-refuse, finish-late, "
-                                          "finish-mute)")
-                               .arg(value));
+        return modeKey(kFirmwareModes, key, value, &profile.firmware, error);
     } else if (key == QLatin1String("fw-rate")) {
         if (!intKey(key, value, 1, 1 << 30, &n, error))
             return false;
