@@ -89,6 +89,13 @@ bool dottedKey(const QString& key, const QString& value, const char* what, QStri
     return true;
 }
 
+// The parts of a list value ("1008/1002", "BitRate:128/Profile:omit"): '/', ';' or blanks
+// separate them.
+QStringList listParts(const QString& value) {
+    static const QRegularExpression separators(QStringLiteral("[/; ]"));
+    return value.split(separators, Qt::SkipEmptyParts);
+}
+
 // A mode key: the value is one of the table's names (letter case ignored); a wrong one is
 // answered with every name the key takes.
 template <class Mode, std::size_t N>
@@ -165,9 +172,7 @@ bool applyStreamFaults(DeviceProfile& profile, const QString& key, int stream, c
                        QString* error) {
     QList<QPair<QString, int>> values;
     QStringList omitted;
-    const QStringList parts =
-        value.split(QRegularExpression(QStringLiteral("[/; ]")), Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
+    for (const QString& part : listParts(value)) {
         const QString name = part.section(QLatin1Char(':'), 0, 0).trimmed();
         const QString text = part.section(QLatin1Char(':'), 1).trimmed();
         QString member;
@@ -278,9 +283,7 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
         return intKey(key, value, 0, 600000, &profile.httpIntervalMs, error);
     } else if (key == QLatin1String("http-only")) {
         profile.httpOnly.clear();
-        const QStringList parts =
-            value.split(QRegularExpression(QStringLiteral("[/; ]")), Qt::SkipEmptyParts);
-        for (const QString& p : parts) {
+        for (const QString& p : listParts(value)) {
             qint64 n = 0;
             if (!intKey(key, p, 0, 0x7fffffff, &n, error))
                 return false;
