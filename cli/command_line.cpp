@@ -72,7 +72,7 @@ const std::vector<Command>& commands() {
     return all;
 }
 
-Invocation::Invocation(const Command& command, const QStringList& arguments) : command_(command) {
+Invocation::Invocation(const Command& command, const QStringList& arguments) {
     parser_.addOptions(commonOptions());
     parser_.addOptions(command.options);
     if (!parser_.parse(QStringList{QStringLiteral("corvane-cli")} + arguments)) {

@@ -42,7 +42,6 @@ class Invocation {
 public:
     Invocation(const Command& command, const QStringList& arguments);
 
-    const Command& command() const { return command_; }
     bool isSet(const QString& name) const { return parser_.isSet(name); }
     QString value(const QString& name) const { return parser_.value(name); }
     bool json() const { return parser_.isSet(QStringLiteral("json")); }
@@ -61,7 +60,6 @@ public:
     int timeoutMs(int least_ms, int fallback_ms) const;
 
 private:
-    const Command& command_;
     QCommandLineParser parser_;
 };
 

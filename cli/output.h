@@ -58,8 +58,6 @@ public:
     // Ends the current entry; true when the device did its work.
     bool end();
 
-    bool json() const { return json_; }
-    bool anyFailed() const { return any_failed_; }
     // Prints the JSON array (JSON mode) and returns the exit status.
     int finish();
 

@@ -8,6 +8,7 @@
 #include "cli/output.h"
 #include "cli/sweep.h"
 #include "discovery/device_order.h"
+#include "discovery/ipv4_address.h"
 
 namespace corvane::cli {
 
@@ -155,9 +156,13 @@ std::vector<Device_Info> sweep() {
 }
 
 const Device_Info* findDevice(const std::vector<Device_Info>& devices, const QString& address) {
+    // By value: a device may report its address with leading zeros.
     const std::optional<std::uint32_t> wanted = addressValue(address);
+    if (!wanted) {
+        return nullptr;
+    }
     for (const Device_Info& d : devices) {
-        if (wanted && addressValue(QString::fromLatin1(d.ip)) == wanted) {
+        if (ipv4_value(d.ip) == wanted) {
             return &d;
         }
     }

@@ -211,36 +211,28 @@ private:
         for (;;) {
             const std::string_view data(static_cast<const char*>(buffer_.data().data()),
                                         buffer_.size());
-            std::size_t end = std::string_view::npos;
-            while (end == std::string_view::npos) {
+            bool ended = false;  // the blank line that ends a head was read
+            while (!ended) {
                 const std::size_t newline = data.find('\n', scan_);
-                if (newline == std::string_view::npos)
-                    break;
+                if (newline == std::string_view::npos) {
+                    // The line being received counts towards the limit too.
+                    return head_bytes_ + head_.size() + (data.size() - scan_) <= kHeadLimit;
+                }
                 std::string_view line = data.substr(scan_, newline - scan_);
                 if (!line.empty() && line.back() == '\r')
                     line.remove_suffix(1);
                 scan_ = newline + 1;
-                if (line.empty()) {
-                    end = scan_;
-                } else {
-                    head_.append(line);
-                    head_ += "\r\n";
-                }
+                ended = line.empty();
+                head_.append(line);
+                head_ += "\r\n";
                 if (head_bytes_ + head_.size() > kHeadLimit)
                     return false;
             }
-            if (end == std::string_view::npos) {
-                // The line being received counts towards the limit too.
-                return head_bytes_ + head_.size() + (data.size() - scan_) <= kHeadLimit;
-            }
-            head_ += "\r\n";
             head_bytes_ += head_.size();
-            buffer_.consume(end);
+            buffer_.consume(scan_);
             scan_ = 0;
             std::string head;
             head.swap(head_);
-            if (head_bytes_ > kHeadLimit)
-                return false;
             if (is_interim(head))
                 continue;
             beast::error_code ec;

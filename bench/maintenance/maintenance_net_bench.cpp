@@ -28,7 +28,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -175,27 +174,6 @@ struct ToolWindow {
     }
 };
 
-bool writeImage(const QString& path, qint64 size) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    QByteArray block(int(kMiB), '\0');
-    quint64 x = 88172645463325252ull;
-    for (qint64 done = 0; done < size; done += block.size()) {
-        for (int i = 0; i < block.size(); i += 8) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            std::memcpy(block.data() + i, &x, 8);
-        }
-        if (file.write(block.constData(), qMin<qint64>(block.size(), size - done)) < 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Reads the file once, so that both contenders find it in the page cache.
 void warm(const QString& path) {
     QFile file(path);
@@ -253,7 +231,8 @@ bool benchUpgrade(const QString& self, QTemporaryDir& dir) {
     }
     const QString big = dir.filePath(QStringLiteral("update_app_tx_256.bin"));
     const QString small = dir.filePath(QStringLiteral("update_app_tx_16.bin"));
-    if (!writeImage(big, 256 * kMiB) || !writeImage(small, 16 * kMiB)) {
+    if (!corvane::test::writeImage(big, 256 * kMiB) ||
+        !corvane::test::writeImage(small, 16 * kMiB)) {
         std::fprintf(stderr, "cannot write the images in %s\n", qPrintable(dir.path()));
         return false;
     }
@@ -341,7 +320,7 @@ bool benchReboot() {
     for (const QString& a : addresses) {
         reply[0] = '\0';
         send_http_cmd(a.toLatin1().constData(), body.c_str(), reply, sizeof reply);
-        answered += std::strlen(reply) >= 30 ? 1 : 0;
+        answered += std::strlen(reply) >= std::size_t(mt::kRebootReplyMin) ? 1 : 0;
     }
     const double exchangeMs = clock.nsecsElapsed() / 1e6 / kDevices;
     // Wait until every device is back from that restart.

@@ -47,14 +47,4 @@ if ! apt-get source --print-uris -qq zlib >/dev/null 2>&1; then
   updated=1
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "windows-deps: installing ${missing[*]}"
-  [ "$updated" = 1 ] || $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+APT_LISTS_FRESH=$updated bash "$(dirname "$0")/../apt-missing" windows-deps "${packages[@]}"

@@ -46,20 +46,14 @@ QByteArray compact(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-// The field of a stream that a member of the 1022 answer reports.
-int* streamField(StreamSettings& s, const QString& member) {
-    // In the order of streamMemberNames().
-    int StreamSettings::*const fields[] = {
-        &StreamSettings::encodeMode,     &StreamSettings::picQuality,
-        &StreamSettings::bitRate,        &StreamSettings::bitRateType,
-        &StreamSettings::frameRate,      &StreamSettings::maxFrameRate,
-        &StreamSettings::imageSize,      &StreamSettings::imageSizeAdapt,
-        &StreamSettings::iFrameInterval, &StreamSettings::profile,
-        &StreamSettings::maxBitRate,
-    };
-    const int i = streamMemberNames().indexOf(member);
-    return i < 0 ? nullptr : &(s.*fields[i]);
-}
+// The fields behind the members of a stream in the 1022 answer, in the order of
+// streamMemberNames().
+int StreamSettings::*const kStreamFields[] = {
+    &StreamSettings::encodeMode,  &StreamSettings::picQuality,     &StreamSettings::bitRate,
+    &StreamSettings::bitRateType, &StreamSettings::frameRate,      &StreamSettings::maxFrameRate,
+    &StreamSettings::imageSize,   &StreamSettings::imageSizeAdapt, &StreamSettings::iFrameInterval,
+    &StreamSettings::profile,     &StreamSettings::maxBitRate,
+};
 
 bool isTransmitter(quint32 type) {
     return type == 1102 || type == 1200;
@@ -85,8 +79,8 @@ DeviceModel::DeviceModel(const DeviceProfile& profile) : profile_(profile) {
     // Faulty start values are taken as they are: no device check stands in their way.
     for (size_t k = 0; k < streams_.size(); ++k)
         for (const auto& v : profile.streamValues[k])
-            if (int* field = streamField(streams_[k], v.first))
-                *field = v.second;
+            if (const int i = streamMemberNames().indexOf(v.first); i >= 0)
+                streams_[k].*kStreamFields[i] = v.second;
 }
 
 qint64 DeviceModel::uptimeSeconds() const {
@@ -259,22 +253,11 @@ CommandAnswer DeviceModel::readStreams(int code) const {
     QJsonArray list;
     for (int k = 0; k < profile_.streamCount; ++k) {
         const StreamSettings& s = streams_[size_t(k)];
-        QJsonObject stream{
-            {QStringLiteral("StreamId"), k},
-            {QStringLiteral("EncodeMode"), s.encodeMode},
-            {QStringLiteral("PicQuality"), s.picQuality},
-            {QStringLiteral("BitRate"), s.bitRate},
-            {QStringLiteral("BitRateType"), s.bitRateType},
-            {QStringLiteral("FrameRate"), s.frameRate},
-            {QStringLiteral("MaxFrameRate"), s.maxFrameRate},
-            {QStringLiteral("ImageSize"), s.imageSize},
-            {QStringLiteral("ImageSizeAdapt"), s.imageSizeAdapt},
-            {QStringLiteral("IFrameInterval"), s.iFrameInterval},
-            {QStringLiteral("Profile"), s.profile},
-            {QStringLiteral("MaxBitRate"), s.maxBitRate},
-        };
-        for (const QString& member : profile_.streamOmitted[size_t(k)])
-            stream.remove(member);
+        QJsonObject stream{{QStringLiteral("StreamId"), k}};
+        const QStringList& members = streamMemberNames();
+        for (int i = 0; i < members.size(); ++i)
+            if (!profile_.streamOmitted[size_t(k)].contains(members[i]))
+                stream.insert(members[i], s.*kStreamFields[i]);
         list.append(stream);
     }
     const QJsonObject channel{{QStringLiteral("ChnId"), 1}, {QStringLiteral("StreamList"), list}};

@@ -63,14 +63,63 @@ bool toInt(const QString& value, qint64 min, qint64 max, qint64* out) {
     return true;
 }
 
-bool intKey(const QString& key, const QString& value, qint64 min, qint64 max, qint64* out,
+// A whole-number key, stored in `out` once it lies from `min` to `max`.
+template <class Field>
+bool intKey(const QString& key, const QString& value, qint64 min, qint64 max, Field* out,
             QString* error) {
-    if (toInt(value, min, max, out))
+    qint64 n = 0;
+    if (toInt(value, min, max, &n)) {
+        *out = Field(n);
         return true;
+    }
     return fail(error, QStringLiteral("%1: '%2' is not a whole number from %3 to %4")
                            .arg(key, value)
                            .arg(min)
                            .arg(max));
+}
+
+// An address key (ip, mask, gateway), stored without surrounding blanks; `what` names the form
+// a refusal asks for.
+bool dottedKey(const QString& key, const QString& value, const char* what, QString* out,
+               QString* error) {
+    if (!isIpv4Text(value.trimmed()))
+        return fail(error,
+                    QStringLiteral("%1: '%2' is not a %3").arg(key, value, QLatin1String(what)));
+    *out = value.trimmed();
+    return true;
+}
+
+// The parts of a list value ("1008/1002", "BitRate:128/Profile:omit"): '/', ';' or blanks
+// separate them.
+QStringList listParts(const QString& value) {
+    static const QRegularExpression separators(QStringLiteral("[/; ]"));
+    return value.split(separators, Qt::SkipEmptyParts);
+}
+
+// A mode key: the value is one of the table's names (letter case ignored); a wrong one is
+// answered with every name the key takes.
+template <class Mode, std::size_t N>
+bool modeKey(const std::array<std::pair<const char*, Mode>, N>& modes, const QString& key,
+             const QString& value, Mode* out, QString* error) {
+    const QString v = value.trimmed().toLower();
+    QStringList names;
+    for (const auto& m : modes) {
+        if (v == QLatin1String(m.first)) {
+            *out = m.second;
+            return true;
+        }
+        names << QString::fromLatin1(m.first);
+    }
+    return fail(error, QStringLiteral("%1: unknown mode '%2' (%3)")
+                           .arg(key, value, names.join(QStringLiteral(", "))));
+}
+
+template <class Mode, std::size_t N>
+QString modeName(const std::array<std::pair<const char*, Mode>, N>& modes, Mode mode) {
+    for (const auto& m : modes)
+        if (m.second == mode)
+            return QString::fromLatin1(m.first);
+    return QString();
 }
 
 // The last three address bytes give a stable per-device MAC in the locally administered range.
@@ -123,9 +172,7 @@ bool applyStreamFaults(DeviceProfile& profile, const QString& key, int stream, c
                        QString* error) {
     QList<QPair<QString, int>> values;
     QStringList omitted;
-    const QStringList parts =
-        value.split(QRegularExpression(QStringLiteral("[/; ]")), Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
+    for (const QString& part : listParts(value)) {
         const QString name = part.section(QLatin1Char(':'), 0, 0).trimmed();
         const QString text = part.section(QLatin1Char(':'), 1).trimmed();
         QString member;
@@ -186,38 +233,24 @@ bool isMacText(const QString& text) {
 }
 
 QString udpModeName(UdpMode mode) {
-    for (const auto& m : kUdpModes)
-        if (m.second == mode)
-            return QString::fromLatin1(m.first);
-    return QString();
+    return modeName(kUdpModes, mode);
 }
 
 QString httpModeName(HttpMode mode) {
-    for (const auto& m : kHttpModes)
-        if (m.second == mode)
-            return QString::fromLatin1(m.first);
-    return QString();
+    return modeName(kHttpModes, mode);
 }
 
 QString firmwareModeName(FirmwareMode mode) {
-    for (const auto& m : kFirmwareModes)
-        if (m.second == mode)
-            return QString::fromLatin1(m.first);
-    return QString();
+    return modeName(kFirmwareModes, mode);
 }
 
 bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString& value,
                     QString* error) {
     const QString key = rawKey.trimmed().toLower();
-    qint64 n = 0;
     if (key == QLatin1String("ip")) {
-        if (!isIpv4Text(value.trimmed()))
-            return fail(error, QStringLiteral("ip: '%1' is not a dotted IPv4 address").arg(value));
-        profile.ip = value.trimmed();
+        return dottedKey(key, value, "dotted IPv4 address", &profile.ip, error);
     } else if (key == QLatin1String("type")) {
-        if (!intKey(key, value, 0, 0xffffffffLL, &n, error))
-            return false;
-        profile.type = quint32(n);
+        return intKey(key, value, 0, 0xffffffffLL, &profile.type, error);
     } else if (key == QLatin1String("mac")) {
         if (!isMacText(value.trimmed()))
             return fail(error, QStringLiteral("mac: '%1' is not a MAC address").arg(value));
@@ -225,110 +258,52 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
     } else if (key == QLatin1String("version")) {
         profile.version = value;
     } else if (key == QLatin1String("mask")) {
-        if (!isIpv4Text(value.trimmed()))
-            return fail(error, QStringLiteral("mask: '%1' is not a dotted mask").arg(value));
-        profile.mask = value.trimmed();
+        return dottedKey(key, value, "dotted mask", &profile.mask, error);
     } else if (key == QLatin1String("gateway")) {
-        if (!isIpv4Text(value.trimmed()))
-            return fail(error, QStringLiteral("gateway: '%1' is not a dotted address").arg(value));
-        profile.gateway = value.trimmed();
+        return dottedKey(key, value, "dotted address", &profile.gateway, error);
     } else if (key == QLatin1String("name")) {
         profile.name = value;
     } else if (key == QLatin1String("uptime")) {
-        if (!intKey(key, value, 0, 100LL * 365 * 86400, &n, error))
-            return false;
-        profile.uptimeSeconds = n;
+        return intKey(key, value, 0, 100LL * 365 * 86400, &profile.uptimeSeconds, error);
     } else if (key == QLatin1String("udp")) {
-        const QString v = value.trimmed().toLower();
-        for (const auto& m : kUdpModes) {
-            if (v == QLatin1String(m.first)) {
-                profile.udp = m.second;
-                return true;
-            }
-        }
-        return fail(error, QStringLiteral("udp: unknown mode '%1' (normal, twice, silent, garbage, "
-                                          "oversize, no-netconfig, late)")
-                               .arg(value));
+        return modeKey(kUdpModes, key, value, &profile.udp, error);
     } else if (key == QLatin1String("udp-delay")) {
-        if (!intKey(key, value, 0, 600000, &n, error))
-            return false;
-        profile.udpDelayMs = int(n);
+        return intKey(key, value, 0, 600000, &profile.udpDelayMs, error);
     } else if (key == QLatin1String("udp-size")) {
-        if (!intKey(key, value, 0, 65507, &n, error))
-            return false;
-        profile.udpSize = int(n);
+        return intKey(key, value, 0, 65507, &profile.udpSize, error);
     } else if (key == QLatin1String("http")) {
-        const QString v = value.trimmed().toLower();
-        for (const auto& m : kHttpModes) {
-            if (v == QLatin1String(m.first)) {
-                profile.http = m.second;
-                return true;
-            }
-        }
-        return fail(error, QStringLiteral("http: unknown mode '%1' (normal, empty, size, "
-                                          "bad-request, hang, slow, close, bare-lf, continue, "
-                                          "until-close)")
-                               .arg(value));
+        return modeKey(kHttpModes, key, value, &profile.http, error);
     } else if (key == QLatin1String("http-size")) {
-        if (!intKey(key, value, 0, 64 * 1024 * 1024, &n, error))
-            return false;
-        profile.httpSize = int(n);
+        return intKey(key, value, 0, 64 * 1024 * 1024, &profile.httpSize, error);
     } else if (key == QLatin1String("http-status")) {
-        if (!intKey(key, value, 100, 599, &n, error))
-            return false;
-        profile.httpStatus = int(n);
+        return intKey(key, value, 100, 599, &profile.httpStatus, error);
     } else if (key == QLatin1String("http-piece")) {
-        if (!intKey(key, value, 1, 1 << 20, &n, error))
-            return false;
-        profile.httpPieceBytes = int(n);
+        return intKey(key, value, 1, 1 << 20, &profile.httpPieceBytes, error);
     } else if (key == QLatin1String("http-interval")) {
-        if (!intKey(key, value, 0, 600000, &n, error))
-            return false;
-        profile.httpIntervalMs = int(n);
+        return intKey(key, value, 0, 600000, &profile.httpIntervalMs, error);
     } else if (key == QLatin1String("http-only")) {
         profile.httpOnly.clear();
-        const QStringList parts =
-            value.split(QRegularExpression(QStringLiteral("[/; ]")), Qt::SkipEmptyParts);
-        for (const QString& p : parts) {
+        for (const QString& p : listParts(value)) {
+            qint64 n = 0;
             if (!intKey(key, p, 0, 0x7fffffff, &n, error))
                 return false;
             profile.httpOnly << int(n);
         }
     } else if (key == QLatin1String("restart")) {
-        if (!intKey(key, value, 0, 3600, &n, error))
-            return false;
-        profile.restartSeconds = int(n);
+        return intKey(key, value, 0, 3600, &profile.restartSeconds, error);
     } else if (key == QLatin1String("streams")) {
-        if (!intKey(key, value, 0, 4, &n, error))
-            return false;
-        profile.streamCount = int(n);
+        return intKey(key, value, 0, 4, &profile.streamCount, error);
     } else if (key.size() == 7 && key.startsWith(QLatin1String("stream")) && key[6] >= '0' &&
                key[6] <= '3') {
         return applyStreamFaults(profile, key, key[6].digitValue(), value, error);
     } else if (key == QLatin1String("fw")) {
-        const QString v = value.trimmed().toLower();
-        for (const auto& m : kFirmwareModes) {
-            if (v == QLatin1String(m.first)) {
-                profile.firmware = m.second;
-                return true;
-            }
-        }
-        return fail(error, QStringLiteral("fw: unknown mode '%1' (normal, absent, start-refuse, "
-                                          "start-mute, slow, drop, finish-refuse, finish-late, "
-                                          "finish-mute)")
-                               .arg(value));
+        return modeKey(kFirmwareModes, key, value, &profile.firmware, error);
     } else if (key == QLatin1String("fw-rate")) {
-        if (!intKey(key, value, 1, 1 << 30, &n, error))
-            return false;
-        profile.firmwareRate = int(n);
+        return intKey(key, value, 1, 1 << 30, &profile.firmwareRate, error);
     } else if (key == QLatin1String("fw-drop")) {
-        if (!intKey(key, value, 0, 0x7fffffffLL, &n, error))
-            return false;
-        profile.firmwareDrop = n;
+        return intKey(key, value, 0, 0x7fffffffLL, &profile.firmwareDrop, error);
     } else if (key == QLatin1String("fw-delay")) {
-        if (!intKey(key, value, 0, 600000, &n, error))
-            return false;
-        profile.firmwareDelayMs = int(n);
+        return intKey(key, value, 0, 600000, &profile.firmwareDelayMs, error);
     } else if (key == QLatin1String("fw-version")) {
         profile.firmwareVersion = value;
     } else {

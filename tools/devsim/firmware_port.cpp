@@ -96,11 +96,7 @@ void FirmwareConnection::onDisconnected() {
     log(QStringLiteral("fw-close"), {{QStringLiteral("by"), QStringLiteral("peer")},
                                      {QStringLiteral("received"), received_},
                                      {QStringLiteral("total"), total_}});
-    closed_ = true;
-    rateTimer_.stop();
-    lateTimer_.stop();
-    port_->connectionGone(this);
-    deleteLater();
+    end();
 }
 
 void FirmwareConnection::onReadyRead() {

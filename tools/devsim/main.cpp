@@ -257,8 +257,8 @@ int main(int argc, char* argv[]) {
             o.insert(QStringLiteral("http-only"), only);
             o.insert(QStringLiteral("streams"), d.streamCount);
             for (int k = 0; k < 4; ++k)
-                if (!devsim::streamFaultText(d, k).isEmpty())
-                    o.insert(QStringLiteral("stream%1").arg(k), devsim::streamFaultText(d, k));
+                if (const QString faults = devsim::streamFaultText(d, k); !faults.isEmpty())
+                    o.insert(QStringLiteral("stream%1").arg(k), faults);
             devices.append(o);
         }
         const QJsonObject all{{QStringLiteral("httpPort"), config.httpPort},
