@@ -33,12 +33,11 @@ bool rx_audio_loaded = false;
 namespace {
 
 // Fill state of the device table: the ordered copy of the device list used during a fill, and
-// one vector per group of rows.
+// one vector per group the tool acts on.
 std::vector<Device_Info> table_copy;
 std::vector<Device_Info> tx_devices;
 std::vector<Device_Info> rx_devices;
 std::vector<Device_Info> kvm_rx_devices;
-std::vector<Device_Info> other_devices;
 
 const int kColumnWidths[] = {30, 130, 110, 93, 220, 150, 150, 155, 140, 200};
 const int kColumnCount = int(sizeof kColumnWidths / sizeof kColumnWidths[0]);
@@ -320,13 +319,14 @@ QString Base_Frame::cellField(int row, int column, int bytes) const {
 void Base_Frame::Serach_Show_table() {
     QTableWidget* table = ui->tableWidget;
     table_copy = device_list().snapshot();
-    order_by_address(table_copy);
-    table->setRowCount(int(table_copy.size()));
+    // The order every front end lists devices in: by group, then by address.
+    order_for_table(table_copy);
+    const int count = int(table_copy.size());
+    table->setRowCount(count);
 
     tx_devices.clear();
     rx_devices.clear();
     kvm_rx_devices.clear();
-    other_devices.clear();
     for (const Device_Info& device : table_copy) {
         switch (device_group(device.type)) {
             case DeviceGroup::TX:
@@ -339,16 +339,19 @@ void Base_Frame::Serach_Show_table() {
                 kvm_rx_devices.push_back(device);
                 break;
             case DeviceGroup::Other:
-                other_devices.push_back(device);
                 break;
         }
     }
 
     int row = 0;
-    for (const auto* group : {&tx_devices, &rx_devices, &kvm_rx_devices, &other_devices}) {
+    for (const auto* group : {&tx_devices, &rx_devices, &kvm_rx_devices}) {
         for (const Device_Info& device : *group) {
             fillRow(row++, device);
         }
+    }
+    // Kinds outside the three groups come last in the ordered copy; their rows end the table.
+    for (; row < count; ++row) {
+        fillRow(row, table_copy[std::size_t(row)]);
     }
 
     table_copy.clear();
