@@ -21,6 +21,7 @@
 #include "maintenance/reboot.h"
 #include "maintenance/upgrade.h"
 #include "network_set.h"
+#include "notice.h"
 #include "operator_messages.h"
 #include "set_audio.h"
 #include "set_audio_tx.h"
@@ -241,8 +242,7 @@ void Base_Frame::Show_menu(QPoint pos) {
                               address.constData(), corvane::config::rxAudioReadDocument(1)) == 1;
         rx_menu->exec(QCursor::pos());
         if (!rx_audio_loaded) {
-            corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"),
-                                                   QStringLiteral("获取音频参数失败"));
+            showNotice(QStringLiteral("获取音频参数失败"));
         }
         rx_audio_loaded = false;
     }
@@ -303,7 +303,7 @@ void Base_Frame::on_reboot_clicked() {
                                    .arg(restarted.size())
                                    .arg(silent.size())
                                    .arg(silent.join(QLatin1Char('\n')));
-    corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"), text);
+    showNotice(text);
 }
 
 void Base_Frame::reenable_reboot() {
@@ -531,7 +531,7 @@ void Base_Frame::update_start() {
     } else {
         text = QStringLiteral("没有设备升级成功");
     }
-    corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"), text);
+    showNotice(text);
 }
 
 void Base_Frame::on_file_path_clicked() {
