@@ -53,6 +53,13 @@ QString cellText(const QTableWidget* table, int row, int column) {
     return item != nullptr ? item->text() : QString();
 }
 
+// Removes the listed rows, given in ascending order: each removal moves the later rows up one.
+void removeRows(QTableWidget* table, const QList<int>& ascending) {
+    for (int i = 0; i < ascending.size(); ++i) {
+        table->removeRow(ascending[i] - i);
+    }
+}
+
 // A configuration window keeps the operator on one device until it is closed.
 void showModal(QWidget* window) {
     window->setWindowModality(Qt::ApplicationModal);
@@ -285,9 +292,7 @@ void Base_Frame::on_reboot_clicked() {
             silent << addresses[i];
         }
     }
-    for (int i = 0; i < restarted.size(); ++i) {
-        ui->tableWidget->removeRow(restarted[i] - i);
-    }
+    removeRows(ui->tableWidget, restarted);
 
     reenable_timer.setInterval(500);
     reenable_timer.start();
@@ -520,9 +525,7 @@ void Base_Frame::update_start() {
         std::this_thread::sleep_for(
             std::chrono::milliseconds(corvane::maintenance::kUpgradePauseMs));
     }
-    for (int i = 0; i < upgraded.size(); ++i) {
-        ui->tableWidget->removeRow(upgraded[i] - i);
-    }
+    removeRows(ui->tableWidget, upgraded);
     QString text;
     if (!upgraded.isEmpty()) {
         text = QStringLiteral("升级成功，等待重启");
