@@ -317,8 +317,7 @@ void Base_Frame::reenable_reboot() {
 }
 
 QString Base_Frame::cellField(int row, int column, int bytes) const {
-    const QTableWidgetItem* item = ui->tableWidget->item(row, column);
-    return item != nullptr ? QString::fromUtf8(item->text().toUtf8().left(bytes)) : QString();
+    return QString::fromUtf8(cellText(ui->tableWidget, row, column).toUtf8().left(bytes));
 }
 
 void Base_Frame::Serach_Show_table() {
