@@ -21,6 +21,7 @@
 #include "maintenance/reboot.h"
 #include "maintenance/upgrade.h"
 #include "network_set.h"
+#include "notice.h"
 #include "operator_messages.h"
 #include "set_audio.h"
 #include "set_audio_tx.h"
@@ -33,12 +34,11 @@ bool rx_audio_loaded = false;
 namespace {
 
 // Fill state of the device table: the ordered copy of the device list used during a fill, and
-// one vector per group of rows.
+// one vector per group the tool acts on.
 std::vector<Device_Info> table_copy;
 std::vector<Device_Info> tx_devices;
 std::vector<Device_Info> rx_devices;
 std::vector<Device_Info> kvm_rx_devices;
-std::vector<Device_Info> other_devices;
 
 const int kColumnWidths[] = {30, 130, 110, 93, 220, 150, 150, 155, 140, 200};
 const int kColumnCount = int(sizeof kColumnWidths / sizeof kColumnWidths[0]);
@@ -51,6 +51,13 @@ bool hasTickBox(const QTableWidgetItem* item) {
 QString cellText(const QTableWidget* table, int row, int column) {
     const QTableWidgetItem* item = table->item(row, column);
     return item != nullptr ? item->text() : QString();
+}
+
+// Removes the listed rows, given in ascending order: each removal moves the later rows up one.
+void removeRows(QTableWidget* table, const QList<int>& ascending) {
+    for (int i = 0; i < ascending.size(); ++i) {
+        table->removeRow(ascending[i] - i);
+    }
 }
 
 // A configuration window keeps the operator on one device until it is closed.
@@ -242,8 +249,7 @@ void Base_Frame::Show_menu(QPoint pos) {
                               address.constData(), corvane::config::rxAudioReadDocument(1)) == 1;
         rx_menu->exec(QCursor::pos());
         if (!rx_audio_loaded) {
-            corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"),
-                                                   QStringLiteral("获取音频参数失败"));
+            showNotice(QStringLiteral("获取音频参数失败"));
         }
         rx_audio_loaded = false;
     }
@@ -286,9 +292,7 @@ void Base_Frame::on_reboot_clicked() {
             silent << addresses[i];
         }
     }
-    for (int i = 0; i < restarted.size(); ++i) {
-        ui->tableWidget->removeRow(restarted[i] - i);
-    }
+    removeRows(ui->tableWidget, restarted);
 
     reenable_timer.setInterval(500);
     reenable_timer.start();
@@ -304,7 +308,7 @@ void Base_Frame::on_reboot_clicked() {
                                    .arg(restarted.size())
                                    .arg(silent.size())
                                    .arg(silent.join(QLatin1Char('\n')));
-    corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"), text);
+    showNotice(text);
 }
 
 void Base_Frame::reenable_reboot() {
@@ -313,20 +317,20 @@ void Base_Frame::reenable_reboot() {
 }
 
 QString Base_Frame::cellField(int row, int column, int bytes) const {
-    const QTableWidgetItem* item = ui->tableWidget->item(row, column);
-    return item != nullptr ? QString::fromUtf8(item->text().toUtf8().left(bytes)) : QString();
+    return QString::fromUtf8(cellText(ui->tableWidget, row, column).toUtf8().left(bytes));
 }
 
 void Base_Frame::Serach_Show_table() {
     QTableWidget* table = ui->tableWidget;
     table_copy = device_list().snapshot();
-    order_by_address(table_copy);
-    table->setRowCount(int(table_copy.size()));
+    // The order every front end lists devices in: by group, then by address.
+    order_for_table(table_copy);
+    const int count = int(table_copy.size());
+    table->setRowCount(count);
 
     tx_devices.clear();
     rx_devices.clear();
     kvm_rx_devices.clear();
-    other_devices.clear();
     for (const Device_Info& device : table_copy) {
         switch (device_group(device.type)) {
             case DeviceGroup::TX:
@@ -339,16 +343,19 @@ void Base_Frame::Serach_Show_table() {
                 kvm_rx_devices.push_back(device);
                 break;
             case DeviceGroup::Other:
-                other_devices.push_back(device);
                 break;
         }
     }
 
     int row = 0;
-    for (const auto* group : {&tx_devices, &rx_devices, &kvm_rx_devices, &other_devices}) {
+    for (const auto* group : {&tx_devices, &rx_devices, &kvm_rx_devices}) {
         for (const Device_Info& device : *group) {
             fillRow(row++, device);
         }
+    }
+    // Kinds outside the three groups come last in the ordered copy; their rows end the table.
+    for (; row < count; ++row) {
+        fillRow(row, table_copy[std::size_t(row)]);
     }
 
     table_copy.clear();
@@ -517,9 +524,7 @@ void Base_Frame::update_start() {
         std::this_thread::sleep_for(
             std::chrono::milliseconds(corvane::maintenance::kUpgradePauseMs));
     }
-    for (int i = 0; i < upgraded.size(); ++i) {
-        ui->tableWidget->removeRow(upgraded[i] - i);
-    }
+    removeRows(ui->tableWidget, upgraded);
     QString text;
     if (!upgraded.isEmpty()) {
         text = QStringLiteral("升级成功，等待重启");
@@ -528,7 +533,7 @@ void Base_Frame::update_start() {
     } else {
         text = QStringLiteral("没有设备升级成功");
     }
-    corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"), text);
+    showNotice(text);
 }
 
 void Base_Frame::on_file_path_clicked() {

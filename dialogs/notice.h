@@ -1,5 +1,5 @@
-// The outcome messages of the configuration windows: information boxes without parent, title
-// "提示", fixed Chinese texts that no catalogue translates.
+// The outcome messages of the main and configuration windows: information boxes without
+// parent, title "提示", fixed Chinese texts that no catalogue translates.
 #pragma once
 
 #include <QString>

@@ -8,7 +8,6 @@
 
 Set_Audio::Set_Audio(QWidget* parent) : QWidget(parent), ui(new Ui::Set_Audio) {
     ui->setupUi(this);
-    hide();
     setWindowTitle(QStringLiteral(" Corvane Tool"));
 }
 

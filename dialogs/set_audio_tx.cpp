@@ -9,7 +9,6 @@
 Set_audio_tx::Set_audio_tx(QWidget* parent) : QWidget(parent), ui(new Ui::Set_audio_tx) {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral(" Corvane Tool"));
-    hide();
 }
 
 Set_audio_tx::~Set_audio_tx() {

@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
-#include <vector>
 
-#include "command_request.h"
+#include "config_commands.h"
 
 namespace corvane::video {
 
@@ -17,12 +16,6 @@ namespace {
 // Reply buffers as the devices' answers need them: the stream list is about 1000 bytes.
 constexpr std::size_t kReadReplyBytes = 3072;
 constexpr std::size_t kWriteReplyBytes = 1024;
-
-std::string exchange(const char* address, const neb::CJsonObject& command, std::size_t capacity) {
-    std::vector<char> reply(capacity, '\0');
-    send_http_cmd(address, command.PrettyText().c_str(), reply.data(), reply.size());
-    return std::string(reply.data());
-}
 
 int32_t member(neb::CJsonObject& object, const char* key) {
     int32_t value = -1;
@@ -147,7 +140,7 @@ CustomSize readCustomSizeReply(const std::string& reply) {
 VideoRead readVideo(const char* address, const neb::CJsonObject& command) {
     qDebug().noquote() << QString::fromStdString(command.PrettyText());
     VideoRead read;
-    read.streams = readStreamsReply(exchange(address, command, kReadReplyBytes));
+    read.streams = readStreamsReply(config::post(address, command, kReadReplyBytes));
     if (read.streams.streams[0].image_size == kCustomImageSize) {
         read.custom_asked = true;
         read.custom = readCustomSize(address);
@@ -156,7 +149,7 @@ VideoRead readVideo(const char* address, const neb::CJsonObject& command) {
 }
 
 CustomSize readCustomSize(const char* address) {
-    return readCustomSizeReply(exchange(address, customSizeReadCommand(), kReadReplyBytes));
+    return readCustomSizeReply(config::post(address, customSizeReadCommand(), kReadReplyBytes));
 }
 
 std::optional<WriteStatus> writeRefusal(const StreamWrite& write) {
@@ -186,7 +179,7 @@ WriteResult writeStream(const char* address, const StreamWrite& write) {
         writeCustomSize(address, *write.custom_width, *write.custom_height);
     }
     result.reply =
-        exchange(address, streamWriteCommand(write.stream_id, write.values), kWriteReplyBytes);
+        config::post(address, streamWriteCommand(write.stream_id, write.values), kWriteReplyBytes);
     result.status =
         result.reply.size() >= kAcceptLength ? WriteStatus::Written : WriteStatus::NotAccepted;
     return result;
@@ -196,7 +189,7 @@ WriteStatus writeCustomSize(const char* address, int32_t width, int32_t height) 
     const neb::CJsonObject command = customSizeWriteCommand(width, height);
     qDebug() << "custom width" << width << "height" << height;
     qDebug().noquote() << QString::fromStdString(command.PrettyText());
-    return exchange(address, command, kWriteReplyBytes).size() >= kAcceptLength
+    return config::post(address, command, kWriteReplyBytes).size() >= kAcceptLength
                ? WriteStatus::Written
                : WriteStatus::NotAccepted;
 }

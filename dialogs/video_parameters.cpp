@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QIntValidator>
 
+#include "notice.h"
 #include "operator_messages.h"
 #include "ui_video_parameters.h"
 
@@ -139,8 +140,7 @@ void Video_Parameters::on_setButton_clicked() {
     const QByteArray address = ui->ipEdit->text().toUtf8().left(15);
     switch (video::writeStream(address.constData(), write).status) {
         case video::WriteStatus::CustomSizeMissing:
-            OperatorMessages::information(nullptr, QStringLiteral("提示"),
-                                          QStringLiteral("请填入分辨率宽高"));
+            showNotice(QStringLiteral("请填入分辨率宽高"));
             break;
         case video::WriteStatus::FrameRateZero:
             OperatorMessages::information(nullptr, QStringLiteral("配置失败"),
@@ -151,15 +151,13 @@ void Video_Parameters::on_setButton_clicked() {
                                           QStringLiteral("I帧不能为0"));
             break;
         case video::WriteStatus::Written:
-            OperatorMessages::information(nullptr, QStringLiteral("提示"),
-                                          QStringLiteral("视频参数配置成功！"));
+            showNotice(QStringLiteral("视频参数配置成功！"));
             close();
             break;
         case video::WriteStatus::NotAccepted:
         case video::WriteStatus::NoSuchStream:
             // The operator's values stay in the window, so the write can be tried again.
-            OperatorMessages::information(nullptr, QStringLiteral("提示"),
-                                          QStringLiteral("视频参数配置失败！"));
+            showNotice(QStringLiteral("视频参数配置失败！"));
             break;
     }
 }

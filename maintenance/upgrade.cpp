@@ -78,15 +78,16 @@ int result_of(UpgradeStep step) {
 UpgradeOutcome upgrade_device(QTcpSocket& socket, const QString& address,
                               const QString& device_type, const QString& image_path,
                               const ProgressCallback& progress, const UpgradeWaits& waits) {
+    auto refused = [](UpgradeStep step) { return UpgradeOutcome{result_of(step), step}; };
     if (!image_name_fits(device_type, image_path)) {
-        return {3, UpgradeStep::NameRule};
+        return refused(UpgradeStep::NameRule);
     }
     FileImageSource file;
     switch (file.open(image_path)) {
         case FileImageSource::Opened::Missing:
-            return {3, UpgradeStep::FileMissing};
+            return refused(UpgradeStep::FileMissing);
         case FileImageSource::Opened::Unreadable:
-            return {3, UpgradeStep::FileUnreadable};
+            return refused(UpgradeStep::FileUnreadable);
         case FileImageSource::Opened::Ok:
             break;
     }
@@ -177,8 +178,8 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
         return fail(UpgradeStep::EndWrite);
     }
     socket.close();
-    outcome.result = 1;
     outcome.step = UpgradeStep::Done;
+    outcome.result = result_of(outcome.step);
     return outcome;
 }
 

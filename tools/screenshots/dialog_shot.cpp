@@ -3,8 +3,6 @@
 //   corvane-dialog-shot network|rx-audio|tx-audio zh|en OUT.png
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
-#include <QPixmap>
 #include <QTextStream>
 
 #include "base_frame.h"
@@ -12,6 +10,7 @@
 #include "platform_look.h"
 #include "set_audio.h"
 #include "set_audio_tx.h"
+#include "shot_support.h"
 
 namespace {
 
@@ -58,15 +57,6 @@ int main(int argc, char* argv[]) {
         window = made<Set_audio_tx>();
     }
     window->show();
-    // Let the window map and paint before grabbing.
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 500) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    if (!window->grab().save(args[3])) {
-        QTextStream(stderr) << "cannot write " << args[3] << "\n";
-        return 1;
-    }
-    return 0;
+    settle(500);
+    return savePicture(window->grab(), args[3]) ? 0 : 1;
 }

@@ -11,22 +11,15 @@
 #include <QTimer>
 #include <functional>
 
-#include "window_rows.h"
 #include "devsim_harness.h"
 #include "operator_messages.h"
+#include "shot_support.h"
+#include "window_rows.h"
 
 namespace {
 
 const QString kTx = QStringLiteral("198.51.100.21");
 const QString kRx = QStringLiteral("198.51.100.31");
-
-bool saved(const QPixmap& picture, const QString& out) {
-    if (!picture.save(out)) {
-        QTextStream(stderr) << "cannot write " << out << "\n";
-        return false;
-    }
-    return true;
-}
 
 // Right-clicks the row of `address` with the pointer over it; `inMenu` runs once the menu shows.
 void rightClick(Base_Frame& window, const QString& address,
@@ -58,7 +51,7 @@ bool savedWindow(const QString& out) {
     QTest::qWait(400);
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->isVisible() && !qobject_cast<Base_Frame*>(w) && !qobject_cast<QMenu*>(w)) {
-            const bool ok = saved(w->grab(), out);
+            const bool ok = savePicture(w->grab(), out);
             w->hide();
             return ok;
         }
@@ -98,9 +91,9 @@ int shootRowActions(const QString& dir) {
         // The popup is a window of its own: the picture comes from the screen.
         const QRect area = QRect(window.mapToGlobal(QPoint(0, 0)), QSize(700, 200))
                                .united(menu.geometry().adjusted(-20, -20, 40, 40));
-        ok &= saved(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(),
-                                                                 area.width(), area.height()),
-                    dir + "/menu-tx.png");
+        ok &= savePicture(QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(),
+                                                                       area.width(), area.height()),
+                          dir + "/menu-tx.png");
         menu.actions().value(0)->trigger();
     });
     ok &= savedWindow(dir + "/row-video.png");

@@ -1,6 +1,6 @@
 #include "upgrade_shots.h"
 
-#include <QApplication>
+#include <QChildEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -12,19 +12,12 @@
 #include <QTextStream>
 
 #include "operator_messages.h"
+#include "shot_support.h"
 #include "window_rows.h"
 
 namespace {
 
 const QString kDevice = QStringLiteral("198.51.100.20");
-
-void settle(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-}
 
 // The window as an installer sees it before pressing the panel's upgrade button.
 void prepare(Base_Frame& window, const QString& image) {
@@ -41,14 +34,6 @@ void prepare(Base_Frame& window, const QString& image) {
     window.findChild<QLineEdit*>(QStringLiteral("file_pathname"))->setText(image);
     window.findChild<QPushButton*>(QStringLiteral("file_update"))->setEnabled(true);
     settle(500);
-}
-
-bool save(QWidget& window, const QString& out) {
-    if (!window.grab().save(out)) {
-        QTextStream(stderr) << "cannot write " << out << "\n";
-        return false;
-    }
-    return true;
 }
 
 // Grabs the window once, from inside the upgrade, when the bar passes 45 %.
@@ -68,7 +53,7 @@ protected:
         if (bar != nullptr) {
             connect(bar, &QProgressBar::valueChanged, this, [this](int value) {
                 if (value >= 45 && !saved) {
-                    saved = save(*window_, out_);
+                    saved = savePicture(window_->grab(), out_);
                 }
             });
         }
@@ -85,7 +70,7 @@ private:
 int shootUpgradePanel(const QString& out) {
     Base_Frame window;
     prepare(window, QStringLiteral("D:/firmware/update_app_tx_V3.3.0_20250214.bin"));
-    return save(window, out) ? 0 : 1;
+    return savePicture(window.grab(), out) ? 0 : 1;
 }
 
 int shootUpgradeProgress(const QString& out, const QString& devsim) {

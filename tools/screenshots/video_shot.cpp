@@ -2,12 +2,12 @@
 // documentation: the form filled from a made-up read, no network.
 //   corvane-video-shot zh|en 1|2|3|4 OUT.png
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTabWidget>
 #include <QTextStream>
 #include <QTranslator>
 
 #include "platform_look.h"
+#include "shot_support.h"
 #include "video_parameters.h"
 
 namespace video = corvane::video;
@@ -45,15 +45,6 @@ int main(int argc, char* argv[]) {
     window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(tab - 1);
     window.show();
 
-    // Let the window map and paint before grabbing.
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 500) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    if (!window.grab().save(args[3])) {
-        QTextStream(stderr) << "cannot write " << args[3] << "\n";
-        return 1;
-    }
-    return 0;
+    settle(500);
+    return savePicture(window.grab(), args[3]) ? 0 : 1;
 }

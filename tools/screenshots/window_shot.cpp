@@ -10,9 +10,7 @@
 //   corvane-window-shot row-actions OUT_DIR
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QHeaderView>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTextStream>
@@ -21,6 +19,7 @@
 #include "devsim_harness.h"
 #include "platform_look.h"
 #include "row_action_shots.h"
+#include "shot_support.h"
 #include "upgrade_shots.h"
 
 namespace {
@@ -36,14 +35,6 @@ const QStringList kTableFleet{
     "ip=198.51.100.51,type=4242,version=V0.9.0_20240115",
     "ip=198.51.100.61,type=0,version=V0.1.0_20230901",
 };
-
-void settle_for(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-}
 
 // A search with devices of every kind, then a switch to Chinese and back to English; each
 // switch with rows searches again. False (with a message) when the table is not as expected.
@@ -65,11 +56,11 @@ bool fillTable(Base_Frame& window, corvane::test::Devsim& sim) {
     auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
     language->click();
     window.findChild<QPushButton*>(QStringLiteral("search"))->click();
-    settle_for(300);
+    settle(300);
     language->click();
-    settle_for(300);
+    settle(300);
     language->click();
-    settle_for(300);
+    settle(300);
     if (table->rowCount() != kTableFleet.size() || !table->horizontalHeader()->isVisible()) {
         err << "table: " << table->rowCount() << " rows, header "
             << (table->horizontalHeader()->isVisible() ? "shown" : "hidden") << "\n";
@@ -109,20 +100,11 @@ int main(int argc, char* argv[]) {
     // Serves until the picture is taken.
     corvane::test::Devsim sim;
     if (args[1] == "en-table") {
-        settle_for(300);
+        settle(300);
         if (!fillTable(window, sim)) {
             return 1;
         }
     }
-    // Let the window map and paint before grabbing.
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 500) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    if (!window.grab().save(args[2])) {
-        QTextStream(stderr) << "cannot write " << args[2] << "\n";
-        return 1;
-    }
-    return 0;
+    settle(500);
+    return savePicture(window.grab(), args[2]) ? 0 : 1;
 }
