@@ -332,8 +332,8 @@ void TestRowActions::menusFollowTheLanguage() {
     }
 }
 
-// Search, change two audio settings, a bit rate and an address, search again: the devices
-// hold every change and the moved one is found at its new address.
+// Search, change two audio settings, stream 2's bit rate and resolution and an address, search
+// again: the devices hold every change and the moved one is found at its new address.
 void TestRowActions::operatorSession() {
     const QString rx = kNet + "33", tx = kNet + "23", moved = kNet + "44", to = kNet + "144";
     Base_Frame window;
@@ -367,6 +367,7 @@ void TestRowActions::operatorSession() {
         [](QWidget& w) {
             widget<QTabWidget>(w, "tabWidget")->setCurrentIndex(1);
             widget<QComboBox>(w, "bitRate_2")->setCurrentText("2048");
+            widget<QComboBox>(w, "imageSize_2")->setCurrentText("1024*768");
         },
         "setButton", QStringLiteral("视频参数配置成功！"));
     change(
@@ -382,6 +383,7 @@ void TestRowActions::operatorSession() {
     QCOMPARE(corvane::config::readTxAudio(tx.toStdString()).audio_in, 1);
     const corvane::video::VideoRead video = corvane::video::readVideo(qPrintable(tx));
     QCOMPARE(video.streams.streams[1].bit_rate, 2048);
+    QCOMPARE(video.streams.streams[1].image_size, 9);   // 1024*768
     QCOMPARE(video.streams.streams[2].bit_rate, 1024);  // the other streams as they were
 }
 
