@@ -308,27 +308,19 @@ void TestRowActions::doubleClick() {
     QCOMPARE(rowAddresses(window), left);
 }
 
-// The menu's entries and the windows they open change with the language between two clicks.
+// The menus' entries change with the language between two right-clicks (the windows' texts
+// follow the same box in test_config_windows).
 void TestRowActions::menusFollowTheLanguage() {
     QCheckBox* english = widget<QCheckBox>(*main_, "checkBox");
     for (const bool toEnglish : {false, true, false}) {
         if (english->isChecked() != toEnglish) {
             english->click();  // with rows, this searches again
         }
-        MenuRun run = rightClickRow(*main_, kNet + "21", 1);
-        QCOMPARE(run.entries, toEnglish ? QStringList({"VideoParameter", "AudioSetting"})
-                                        : QStringList({"视频参数", "音频设置"}));
-        QWidget* shown = openWindow();
-        QVERIFY(shown != nullptr);
-        QCOMPARE(valueOf(*shown, "audio_out"), toEnglish ? "HDMI" : "HDMI输出");
-        shown->hide();
-
-        run = rightClickRow(*main_, kNet + "31", 0);
-        QCOMPARE(run.entries, QStringList{toEnglish ? "AudioSetting" : "音频设置"});
-        shown = openWindow();
-        QVERIFY(shown != nullptr);
-        QCOMPARE(valueOf(*shown, "audio_out"), toEnglish ? "3.5mm" : "3.5mm输出");
-        shown->hide();
+        QCOMPARE(rightClickRow(*main_, kNet + "21", -1).entries,
+                 toEnglish ? QStringList({"VideoParameter", "AudioSetting"})
+                           : QStringList({"视频参数", "音频设置"}));
+        QCOMPARE(rightClickRow(*main_, kNet + "31", -1).entries,
+                 QStringList{toEnglish ? "AudioSetting" : "音频设置"});
     }
 }
 
