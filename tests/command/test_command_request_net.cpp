@@ -35,10 +35,7 @@ void TestCommandRequestNet::initTestCase() {
         .device("ip=198.51.100.23,type=1102,http=slow,http-piece=16,http-interval=100")
         .device("ip=198.51.100.24,type=1102,http=close")
         .device("ip=198.51.100.25,type=1102,http=size,http-size=5000")
-        .device("ip=198.51.100.26,type=1102,http=empty")
-        .device("ip=198.51.100.27,type=1102,http=bare-lf")
-        .device("ip=198.51.100.28,type=1102,http=continue")
-        .device("ip=198.51.100.29,type=1102,http=until-close");
+        .device("ip=198.51.100.26,type=1102,http=empty");
     QVERIFY2(sim_.start(Devsim::Where::DeviceHost), qPrintable(sim_.errorString()));
 }
 
@@ -79,10 +76,8 @@ void TestCommandRequestNet::deviceFaults_data() {
     QTest::newRow("5000 bytes cut to the buffer")
         << QByteArray("198.51.100.25") << 0 << 1000 << 4095;
     QTest::newRow("empty body") << QByteArray("198.51.100.26") << 0 << 1000 << 0;
-    QTest::newRow("header lines ending in LF") << QByteArray("198.51.100.27") << 0 << 1000 << -1;
-    QTest::newRow("100 Continue first") << QByteArray("198.51.100.28") << 0 << 1000 << -1;
-    QTest::newRow("no Content-Length, ended by close")
-        << QByteArray("198.51.100.29") << 0 << 1000 << -1;
+    // Loosely written HTTP: test_command_request reads the exact bytes, test_devsim_http checks
+    // that the simulator's modes send them.
 }
 
 void TestCommandRequestNet::deviceFaults() {

@@ -77,9 +77,6 @@ void TestVideoCommands::streamsReply_data() {
                                << QStringList{kNone, kNone, kNone, kNone};
     QTest::newRow("not json") << QByteArray("<html>busy</html>") << true << false << 0
                               << QStringList{kNone, kNone, kNone, kNone};
-    QTest::newRow("two streams") << reply({four[0], four[1]}) << true << true << 2
-                                 << QStringList{"1,2,2048,1,25,60,22,1,50,2,20408",
-                                                "0,1,1024,0,30,60,20,0,60,1,20408", kNone, kNone};
     QTest::newRow("five streams, four read")
         << reply(four + QByteArrayList{four[0]}) << true << true << 5
         << QStringList{"1,2,2048,1,25,60,22,1,50,2,20408", "0,1,1024,0,30,60,20,0,60,1,20408",

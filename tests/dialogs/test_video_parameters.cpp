@@ -172,14 +172,13 @@ private:
 
 void TestVideoParameters::initTestCase() {
     sim_.arg("--no-udp").arg("--http-port=8011");
-    // Reads: 1 to 7; writes: 10 to 19.
+    // Reads: 1 to 6; writes: 10 to 18.
     sim_.device(device(1))
         .device(device(2, {}, "streams=2"))
         .device(device(3, {"BitRate:20480"}))
         .device(device(4, {"ImageSize:25"}))
         .device(device(5, {"ImageSize:25"}, "http=empty,http-only=3129"))
-        .device(device(6, {"", "ImageSize:23", "ImageSize:24", "ImageSize:25"}))
-        .device(device(7, {"FrameRate:omit/MaxFrameRate:omit/Profile:omit"}));
+        .device(device(6, {"", "ImageSize:23", "ImageSize:24", "ImageSize:25"}));
     for (int last = 10; last <= 15; ++last) {
         sim_.device(device(last));
     }
@@ -382,9 +381,6 @@ void TestVideoParameters::reads_data() {
     small[3] = "0|5|11|0|10|1~25|-1|1|255|1 ~ 255|1";
     QTest::newRow("sizes 23 to 25 on streams 2 to 4")
         << address(6) << 6 << small << "||on" << false;
-    QStringList missing = standard;
-    missing[0] = "1|2|4|1|-1|1~-1|22|1|50|1 ~ 255|-1";
-    QTest::newRow("members missing") << address(7) << 7 << missing << "||on" << false;
 }
 
 // Each read follows one of a device with the standard streams, so that what a read leaves

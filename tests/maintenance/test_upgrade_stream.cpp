@@ -116,11 +116,8 @@ void TestUpgradeStream::imageReachesDevice() {
     const QList<DevsimRecord> packets = sim_.records("fw-packet", ip);
     QCOMPARE(packets.size(), pieces.size() + 3);
 
+    // The simulator refuses a header whose lengths disagree with what follows it.
     QCOMPARE(packets.first().data, start_command(qint32(size)));
-    if (size == 1000000) {
-        QCOMPARE(member(packets.first(), "payload"), qint64(33));
-        QCOMPARE(member(packets.first(), "size"), qint64(65));
-    }
     for (int i = 0; i < pieces.size(); ++i) {
         const DevsimRecord& piece = packets.at(i + 1);
         QCOMPARE(member(piece, "type"), qint64(2));
