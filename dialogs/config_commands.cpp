@@ -1,7 +1,5 @@
 #include "config_commands.h"
 
-#include <initializer_list>
-#include <utility>
 #include <vector>
 
 #include "command_request.h"
@@ -18,13 +16,14 @@ WriteResult write(const std::string& address, const neb::CJsonObject& command, s
     return result;
 }
 
+}  // namespace
+
 neb::CJsonObject withCode(int32_t code) {
     neb::CJsonObject document;
     document.PutInt32("ProtocolCode", code);
     return document;
 }
 
-// A command whose "Parameters" is an object of integers, in the order given.
 neb::CJsonObject withIntegers(int32_t code,
                               std::initializer_list<std::pair<const char*, int32_t>> members) {
     neb::CJsonObject parameters;
@@ -35,8 +34,6 @@ neb::CJsonObject withIntegers(int32_t code,
     document.PutDocument("Parameters", parameters);
     return document;
 }
-
-}  // namespace
 
 std::string post(const std::string& address, const neb::CJsonObject& command,
                  std::size_t capacity) {

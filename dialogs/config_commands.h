@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "json/json_document.h"
 
@@ -28,6 +30,12 @@ constexpr std::size_t kMacFieldLimit = 19;
 // Posts the command's formatted text to `address` (dotted IPv4, optionally ":port") and returns
 // the reply text, at most capacity - 1 bytes; empty when the device said nothing.
 std::string post(const std::string& address, const neb::CJsonObject& command, std::size_t capacity);
+
+// {"ProtocolCode":code}
+neb::CJsonObject withCode(int32_t code);
+// {"ProtocolCode":code,"Parameters":{...}} with the integer members in the order given.
+neb::CJsonObject withIntegers(int32_t code,
+                              std::initializer_list<std::pair<const char*, int32_t>> members);
 
 // The outcome of one write.
 struct WriteResult {

@@ -55,8 +55,7 @@ int32_t decimalValue(const std::string& text) {
 }
 
 neb::CJsonObject streamsReadCommand() {
-    neb::CJsonObject command;
-    command.PutInt32("ProtocolCode", 1022);
+    neb::CJsonObject command = config::withCode(1022);
     neb::CJsonObject parameters;
     parameters.PutEmptyArray("ChnId");
     parameters.Member("ChnId").AppendInt32(1);
@@ -65,20 +64,11 @@ neb::CJsonObject streamsReadCommand() {
 }
 
 neb::CJsonObject customSizeReadCommand() {
-    neb::CJsonObject command;
-    command.PutInt32("ProtocolCode", 3129);
-    return command;
+    return config::withCode(3129);
 }
 
 neb::CJsonObject customSizeWriteCommand(int32_t width, int32_t height) {
-    neb::CJsonObject parameters;
-    parameters.PutInt32("enable", 1);
-    parameters.PutInt32("width", width);
-    parameters.PutInt32("height", height);
-    neb::CJsonObject command;
-    command.PutInt32("ProtocolCode", 3131);
-    command.PutDocument("Parameters", parameters);
-    return command;
+    return config::withIntegers(3131, {{"enable", 1}, {"width", width}, {"height", height}});
 }
 
 neb::CJsonObject streamWriteCommand(int32_t stream_id, const Stream& stream) {
@@ -96,8 +86,7 @@ neb::CJsonObject streamWriteCommand(int32_t stream_id, const Stream& stream) {
     values.PutInt32("Profile", stream.profile);
     neb::CJsonObject list;
     list.AppendDocument(values);
-    neb::CJsonObject command;
-    command.PutInt32("ProtocolCode", 1024);
+    neb::CJsonObject command = config::withCode(1024);
     command.PutDocument("Parameters", list);
     return command;
 }
