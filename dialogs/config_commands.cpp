@@ -91,9 +91,12 @@ bool isDottedAddress(const std::string& text) {
 
 bool isNetmask(const std::string& text) {
     const std::optional<uint32_t> mask = strictAddressValue(text);
+    if (!mask) {
+        return false;
+    }
     // The zero bits, all trailing, read as a number one below a power of two.
-    const uint32_t host_bits = mask ? ~*mask : 1u;
-    return mask && (host_bits & (host_bits + 1)) == 0;
+    const uint32_t host_bits = ~*mask;
+    return (host_bits & (host_bits + 1)) == 0;
 }
 
 bool isMacAddress(const std::string& text) {
