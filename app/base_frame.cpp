@@ -280,16 +280,18 @@ void Base_Frame::on_reboot_clicked() {
     for (int row : rows) {
         addresses << cellField(row, 1, 15);
     }
-    const QVector<bool> answered = corvane::maintenance::reboot_devices(addresses);
+    using corvane::maintenance::RebootReply;
+    const QVector<RebootReply> replies = corvane::maintenance::reboot_devices(addresses);
 
     // Only devices that confirmed leave the table; the others stay, still ticked.
     QList<int> restarted;
     QStringList silent;
+    QStringList refused;
     for (int i = 0; i < rows.size(); ++i) {
-        if (answered[i]) {
+        if (replies[i] == RebootReply::Confirmed) {
             restarted << rows[i];
         } else {
-            silent << addresses[i];
+            (replies[i] == RebootReply::Refused ? refused : silent) << addresses[i];
         }
     }
     removeRows(ui->tableWidget, restarted);
@@ -302,12 +304,22 @@ void Base_Frame::on_reboot_clicked() {
     if (rows.isEmpty()) {
         return;
     }
-    const QString text = silent.isEmpty()
-                             ? QStringLiteral("设备重启成功！")
-                             : QStringLiteral("已重启 %1 台设备，以下 %2 台设备没有应答：\n%3")
-                                   .arg(restarted.size())
-                                   .arg(silent.size())
-                                   .arg(silent.join(QLatin1Char('\n')));
+    if (silent.isEmpty() && refused.isEmpty()) {
+        showNotice(QStringLiteral("设备重启成功！"));
+        return;
+    }
+    QString text = QStringLiteral("已重启 %1 台设备").arg(restarted.size());
+    if (!silent.isEmpty()) {
+        text += QStringLiteral("，以下 %1 台设备没有应答：\n%2")
+                    .arg(silent.size())
+                    .arg(silent.join(QLatin1Char('\n')));
+    }
+    if (!refused.isEmpty()) {
+        text += QStringLiteral("%1以下 %2 台设备拒绝重启：\n%3")
+                    .arg(silent.isEmpty() ? QStringLiteral("，") : QStringLiteral("\n"))
+                    .arg(refused.size())
+                    .arg(refused.join(QLatin1Char('\n')));
+    }
     showNotice(text);
 }
 

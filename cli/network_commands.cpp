@@ -3,7 +3,9 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/output.h"
@@ -21,7 +23,8 @@ const char* const kRebootHelp =
     R"(Usage: corvane-cli reboot [--timeout SECONDS] [--json] ADDR...
 
 Sends the restart command to each device in the order given, 100 ms apart. A device that
-confirms (a reply of 30 bytes or more) restarts; one that does not answer fails.
+confirms (a reply of 30 bytes or more that does not refuse) restarts; one that does not answer,
+or refuses ("Result" below 0), fails.
 
 Options:
 %1  --json                  a JSON array, one object per device
@@ -34,18 +37,23 @@ const char* const kNetHelp =
 
 Writes the device's network settings and, once it has accepted them, tells it to restart;
 it comes back under the new settings. Settings left out keep the device's present values,
-which a sweep finds first (the device must answer it); with all four given no sweep runs.
+which a sweep finds first (the device must answer it). A new address that another device
+answered the sweep with is refused, so the sweep also runs for --ip; with all four given and
+the address unchanged no sweep runs. The settings are checked before anything is sent: dotted
+IPv4 addresses without leading zeros, a contiguous mask, a MAC of six pairs of hex digits
+separated by ':'.
 
 Options:
   --ip A                  the new address (dotted IPv4)
   --mask M                the new subnet mask
   --gateway G             the new gateway
-  --mac X                 the new MAC address (at most 19 characters; the device judges it)
+  --mac X                 the new MAC address (xx:xx:xx:xx:xx:xx)
 %1  --json                  a JSON object for the device, in an array
   -h, --help              this text
 
 Exit status: 0 when the device accepted both the settings and the restart; 1 when it did not
-answer the sweep or refused either (the step says which: settings, restart); 2 for bad usage.
+answer the sweep, its settings failed the checks, or it refused either (the step says which:
+sweep, check, settings, restart); 2 for bad usage.
 )";
 
 const char* const kAssignHelp =
@@ -75,8 +83,42 @@ std::string swept(const char* text) {
     return utf8(QString::fromUtf8(text));
 }
 
-// Runs the change of one device and reports it.
-void changeOne(Report& report, const QString& address, const config::NetworkSettings& settings) {
+// --mask: a dotted address whose one bits lead.
+std::optional<QString> netmask(const Invocation& in) {
+    const std::optional<QString> mask = in.dotted(QStringLiteral("mask"));
+    if (mask && !config::isNetmask(utf8(*mask))) {
+        throw UsageError{
+            QStringLiteral("--mask: '%1' is not a netmask (its one bits must lead)").arg(*mask)};
+    }
+    return mask;
+}
+
+// The addresses of a sweep, as the network change checks a new address against them.
+std::vector<std::string> addressesOf(const std::vector<Device_Info>& devices) {
+    std::vector<std::string> addresses;
+    for (const Device_Info& d : devices) {
+        addresses.emplace_back(d.ip);
+    }
+    return addresses;
+}
+
+// Why a text of the settings is not of its kind.
+QString malformedProblem(config::NetworkField field, const config::NetworkSettings& settings) {
+    using Field = config::NetworkField;
+    const std::string& text = field == Field::Ip        ? settings.ip
+                              : field == Field::Mask    ? settings.mask
+                              : field == Field::Gateway ? settings.gateway
+                                                        : settings.mac;
+    const char* kind = field == Field::Mask  ? "a netmask"
+                       : field == Field::Mac ? "six pairs of hex digits separated by ':'"
+                                             : "a dotted IPv4 address";
+    return QStringLiteral("'%1' is not %2")
+        .arg(printable(QString::fromStdString(text)), QLatin1String(kind));
+}
+
+// Runs the change of one device and reports it; `searched` are the addresses of the sweep.
+void changeOne(Report& report, const QString& address, const config::NetworkSettings& settings,
+               const std::vector<std::string>& searched) {
     neb::CJsonObject& entry = report.begin(address);
     const std::pair<const char*, const std::string*> fields[] = {{"ip", &settings.ip},
                                                                  {"mask", &settings.mask},
@@ -87,11 +129,20 @@ void changeOne(Report& report, const QString& address, const config::NetworkSett
         entry.PutString(key, *text);
         shown << printable(QString::fromStdString(*text));
     }
-    const config::NetworkChange change = config::changeNetwork(utf8(address), settings);
+    const config::NetworkChange change = config::changeNetwork(utf8(address), settings, searched);
     switch (change.outcome) {
         case config::NetworkOutcome::FieldTooLong:
             report.fail(QStringLiteral("check"),
                         QStringLiteral("a field is longer than the device takes"));
+            break;
+        case config::NetworkOutcome::FieldMalformed:
+            report.fail(QStringLiteral("check"), malformedProblem(change.malformed, settings) +
+                                                     QStringLiteral("; nothing was sent"));
+            break;
+        case config::NetworkOutcome::AddressTaken:
+            report.fail(QStringLiteral("check"),
+                        QStringLiteral("its new address %1 answered the sweep; nothing was sent")
+                            .arg(shown[0]));
             break;
         case config::NetworkOutcome::SettingsFailed:
             report.fail(QStringLiteral("settings"),
@@ -118,12 +169,20 @@ int runReboot(Invocation& in) {
     for (const QString& address : addresses) {
         report.begin(address);
         // One address at a time, so each line appears as its device is done.
-        if (corvane::maintenance::reboot_devices({address}).value(0)) {
-            report.line(QStringLiteral("restarting"));
-        } else {
-            report.fail(QStringLiteral("restart"),
-                        QStringLiteral("no confirmation (no answer, or a reply under %1 bytes)")
-                            .arg(corvane::maintenance::kRebootReplyMin));
+        using corvane::maintenance::RebootReply;
+        switch (corvane::maintenance::reboot_devices({address}).value(0, RebootReply::Silent)) {
+            case RebootReply::Confirmed:
+                report.line(QStringLiteral("restarting"));
+                break;
+            case RebootReply::Refused:
+                report.fail(QStringLiteral("restart"),
+                            QStringLiteral("refused (a reply with \"Result\" below 0)"));
+                break;
+            case RebootReply::Silent:
+                report.fail(QStringLiteral("restart"),
+                            QStringLiteral("no confirmation (no answer, or a reply under %1 bytes)")
+                                .arg(corvane::maintenance::kRebootReplyMin));
+                break;
         }
         report.end();
     }
@@ -133,7 +192,7 @@ int runReboot(Invocation& in) {
 int runNet(Invocation& in) {
     const QString address = in.addresses(1).first();
     const std::optional<QString> ip = in.dotted(QStringLiteral("ip"));
-    const std::optional<QString> mask = in.dotted(QStringLiteral("mask"));
+    const std::optional<QString> mask = netmask(in);
     const std::optional<QString> gateway = in.dotted(QStringLiteral("gateway"));
     const bool mac = in.isSet(QStringLiteral("mac"));
     if (!ip && !mask && !gateway && !mac) {
@@ -145,14 +204,23 @@ int runNet(Invocation& in) {
         throw UsageError{
             QStringLiteral("--mac takes at most %1 characters").arg(config::kMacFieldLimit)};
     }
+    if (mac && !config::isMacAddress(mac_text)) {
+        throw UsageError{QStringLiteral("--mac: '%1' is not six pairs of hex digits separated "
+                                        "by ':'")
+                             .arg(in.value(QStringLiteral("mac")))};
+    }
     applyRequestTimeout(in);
 
     config::NetworkSettings settings{ip ? utf8(*ip) : std::string(),
                                      mask ? utf8(*mask) : std::string(),
                                      gateway ? utf8(*gateway) : std::string(), mac_text};
     Report report(in.json());
-    if (!ip || !mask || !gateway || !mac) {
-        const std::vector<Device_Info> devices = sweep();
+    std::vector<Device_Info> devices;
+    const bool keeps = !ip || !mask || !gateway || !mac;
+    if (keeps || *ip != address) {
+        devices = sweep();
+    }
+    if (keeps) {
         const Device_Info* device = findDevice(devices, address);
         if (device == nullptr) {
             report.begin(address);
@@ -167,7 +235,7 @@ int runNet(Invocation& in) {
         settings.gateway = gateway ? settings.gateway : swept(device->gateway);
         settings.mac = mac ? settings.mac : swept(device->mac);
     }
-    changeOne(report, address, settings);
+    changeOne(report, address, settings, addressesOf(devices));
     return report.finish();
 }
 
@@ -189,7 +257,7 @@ int runAssign(Invocation& in) {
     if (!from) {
         throw UsageError{QStringLiteral("--from FIRST is needed")};
     }
-    const std::optional<QString> mask = in.dotted(QStringLiteral("mask"));
+    const std::optional<QString> mask = netmask(in);
     const std::optional<QString> gateway = in.dotted(QStringLiteral("gateway"));
     const std::uint32_t first = *addressValue(*from);
     const std::uint32_t last = first + std::uint32_t(addresses.size() - 1);
@@ -229,7 +297,8 @@ int runAssign(Invocation& in) {
         } else {
             changeOne(report, address,
                       {utf8(targets[i]), mask ? utf8(*mask) : swept(device->mask),
-                       gateway ? utf8(*gateway) : swept(device->gateway), swept(device->mac)});
+                       gateway ? utf8(*gateway) : swept(device->gateway), swept(device->mac)},
+                      addressesOf(devices));
         }
     }
     return report.finish();

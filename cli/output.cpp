@@ -14,6 +14,7 @@
 #endif
 
 #include "cli/command_line.h"
+#include "command/reply_rule.h"
 
 namespace corvane::cli {
 
@@ -105,6 +106,12 @@ void sayJsonArray(const std::vector<neb::CJsonObject>& items) {
 QString replyProblem(const std::string& reply, std::size_t needed) {
     if (reply.empty()) {
         return QStringLiteral("no answer");
+    }
+    if (command::reply_refuses(reply)) {
+        const neb::CJsonObject document(reply);
+        const QString message = printable(QString::fromStdString(document.ReadText("Message")));
+        return message.isEmpty() ? QStringLiteral("refused")
+                                 : QStringLiteral("refused: %1").arg(message);
     }
     return QStringLiteral("not accepted (a reply of %1 bytes; %2 or more confirm)")
         .arg(reply.size())

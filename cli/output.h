@@ -38,7 +38,8 @@ std::string utf8(const QString& text);
 // Prints the objects as one JSON array.
 void sayJsonArray(const std::vector<neb::CJsonObject>& items);
 
-// How a write's reply failed the length rule: "no answer", or the length it had.
+// How a write's reply failed: "no answer", "refused: " and the device's "Message", or the
+// length it had.
 QString replyProblem(const std::string& reply, std::size_t needed);
 
 // The outcome of each device of a command. In text mode every device that did its work says

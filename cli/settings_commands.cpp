@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/output.h"
@@ -56,7 +57,8 @@ With settings reads the streams, changes the given values of one stream (--strea
 1) and keeps the others, checks them as the window does, writes the stream (on stream 1 a
 custom size first) and reads it back; a device that does not then hold every written value
 fails at the step read-back. A frame rate or I-frame interval of 0 is refused at the step
-check, before anything is written.
+check, and a value of the stream that the read did not give (and no setting gives) at the
+step read, before anything is written.
 
 Settings:
   --codec h264|mjpeg|h265
@@ -364,6 +366,19 @@ bool writeVideo(Report& report, const std::string& ip, int stream, const StreamC
     if (write.custom_size && custom.width >= 0 && custom.height >= 0) {
         write.custom_width = custom.width;
         write.custom_height = custom.height;
+    }
+    // A value neither read nor given would go out as -1.
+    const std::vector<const char*> unread = video::unreadMembers(write.values);
+    if (!unread.empty()) {
+        QStringList names;
+        for (const char* name : unread) {
+            names << QLatin1String(name);
+        }
+        report.fail(QStringLiteral("read"),
+                    QStringLiteral("the reply gives no %1 for stream %2; nothing written")
+                        .arg(names.join(QStringLiteral(", ")))
+                        .arg(stream + 1));
+        return false;
     }
     if (const std::optional<video::WriteStatus> refused = video::writeRefusal(write)) {
         report.fail(QStringLiteral("check"),

@@ -1,8 +1,13 @@
 #include "config_commands.h"
 
+#include <cctype>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
-#include "command_request.h"
+#include "command/command_request.h"
+#include "command/reply_rule.h"
+#include "discovery/ipv4_address.h"
 
 namespace corvane::config {
 
@@ -12,8 +17,24 @@ WriteResult write(const std::string& address, const neb::CJsonObject& command, s
                   std::size_t accept_length) {
     WriteResult result;
     result.reply = post(address, command, capacity);
-    result.accepted = result.reply.size() >= accept_length;
+    result.accepted = command::reply_confirms(result.reply, accept_length);
     return result;
+}
+
+// The value of a dotted address without leading zeros: "010" would be read as 8 by some
+// socket layers and as 10 by others.
+std::optional<uint32_t> strictAddressValue(const std::string& text) {
+    const std::optional<uint32_t> value = ipv4_value(text);
+    if (!value) {
+        return std::nullopt;
+    }
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const bool part_start = at == 0 || text[at - 1] == '.';
+        if (part_start && text[at] == '0' && at + 1 < text.size() && text[at + 1] != '.') {
+            return std::nullopt;
+        }
+    }
+    return value;
 }
 
 }  // namespace
@@ -64,6 +85,62 @@ NetworkField overLongField(const NetworkSettings& settings) {
     return NetworkField::None;
 }
 
+bool isDottedAddress(const std::string& text) {
+    return strictAddressValue(text).has_value();
+}
+
+bool isNetmask(const std::string& text) {
+    const std::optional<uint32_t> mask = strictAddressValue(text);
+    if (!mask) {
+        return false;
+    }
+    // The zero bits, all trailing, read as a number one below a power of two.
+    const uint32_t host_bits = ~*mask;
+    return (host_bits & (host_bits + 1)) == 0;
+}
+
+bool isMacAddress(const std::string& text) {
+    if (text.size() != 17) {
+        return false;
+    }
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const bool separator = at % 3 == 2;
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        if (separator ? c != ':' : !std::isxdigit(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+NetworkField malformedField(const NetworkSettings& settings) {
+    if (!isDottedAddress(settings.ip)) {
+        return NetworkField::Ip;
+    }
+    if (!isNetmask(settings.mask)) {
+        return NetworkField::Mask;
+    }
+    if (!isDottedAddress(settings.gateway)) {
+        return NetworkField::Gateway;
+    }
+    return isMacAddress(settings.mac) ? NetworkField::None : NetworkField::Mac;
+}
+
+bool addressHeldByOther(const std::string& device_address, const std::string& new_ip,
+                        const std::vector<std::string>& searched) {
+    const std::optional<uint32_t> wanted = ipv4_value(new_ip);
+    // Compared by value: a search may have reported an address with leading zeros.
+    if (!wanted || ipv4_value(device_address.substr(0, device_address.find(':'))) == wanted) {
+        return false;
+    }
+    for (const std::string& held : searched) {
+        if (ipv4_value(held) == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
 neb::CJsonObject networkSettingsDocument(const NetworkSettings& settings) {
     neb::CJsonObject lan;
     lan.PutInt32("LanNo", 0);
@@ -91,12 +168,24 @@ WriteResult restartDevice(const std::string& address) {
     return write(address, restartDocument(), kNetworkReplyCapacity, kNetworkAcceptLength);
 }
 
-NetworkChange changeNetwork(const std::string& address, const NetworkSettings& settings) {
+NetworkChange changeNetwork(const std::string& address, const NetworkSettings& settings,
+                            const std::vector<std::string>& searched) {
     NetworkChange change;
     // A text cut to its field's width would reach the device as if the operator had typed it.
     change.over_long = overLongField(settings);
     if (change.over_long != NetworkField::None) {
         change.outcome = NetworkOutcome::FieldTooLong;
+        return change;
+    }
+    // Some devices save what they are sent and come back unreachable.
+    change.malformed = malformedField(settings);
+    if (change.malformed != NetworkField::None) {
+        change.outcome = NetworkOutcome::FieldMalformed;
+        return change;
+    }
+    // Two devices at one address both drop out of every later search.
+    if (addressHeldByOther(address, settings.ip, searched)) {
+        change.outcome = NetworkOutcome::AddressTaken;
         return change;
     }
     const WriteResult written = writeNetworkSettings(address, settings);
@@ -146,6 +235,16 @@ WriteResult writeRxAudio(const std::string& address, int32_t display_id, int32_t
                  kAudioAcceptLength);
 }
 
+WriteResult changeRxAudio(const std::string& address, int32_t display_id, int32_t ao_dev_id) {
+    WriteResult result = writeRxAudio(address, display_id, ao_dev_id);
+    if (result.accepted) {
+        const RxAudio held = readRxAudio(address, rxAudioReadDocument(display_id));
+        result.accepted =
+            held.usable && held.display_id == display_id && held.ao_dev_id == ao_dev_id;
+    }
+    return result;
+}
+
 // ---- Transmitter audio ----------------------------------------------------------------------
 
 neb::CJsonObject txAudioReadDocument() {
@@ -170,6 +269,15 @@ TxAudio readTxAudio(const std::string& address, const neb::CJsonObject& command)
 
 WriteResult writeTxAudio(const std::string& address, int32_t audio_in) {
     return write(address, txAudioWriteDocument(audio_in), kAudioReplyCapacity, kAudioAcceptLength);
+}
+
+WriteResult changeTxAudio(const std::string& address, int32_t audio_in) {
+    WriteResult result = writeTxAudio(address, audio_in);
+    if (result.accepted) {
+        // -1 is what a read without the value gives, never what a device holds.
+        result.accepted = audio_in != -1 && readTxAudio(address).audio_in == audio_in;
+    }
+    return result;
 }
 
 }  // namespace corvane::config

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "json/json_document.h"
 
@@ -18,8 +19,8 @@ namespace corvane::config {
 constexpr std::size_t kNetworkReplyCapacity = 4096;
 constexpr std::size_t kAudioReplyCapacity = 1024;
 
-// A write counts as accepted when its reply text has at least this many bytes; the content is
-// not examined (the devices answer a refusal with a text of that length too).
+// A write counts as accepted when its reply text has at least this many bytes and is not a
+// refusal (command/reply_rule.h): the devices answer a refusal with a text of that length too.
 constexpr std::size_t kNetworkAcceptLength = 30;  // 1008 and 1002
 constexpr std::size_t kAudioAcceptLength = 31;    // 1036 and 3054
 
@@ -60,6 +61,19 @@ std::size_t fieldLimit(NetworkField field);
 // than its limit; None when all fit.
 NetworkField overLongField(const NetworkSettings& settings);
 
+// Four decimal parts 0-255 separated by dots, without leading zeros ("198.51.100.7").
+bool isDottedAddress(const std::string& text);
+// A dotted address whose one bits all lead (255.255.255.0, never 255.0.255.0).
+bool isNetmask(const std::string& text);
+// Six pairs of hex digits separated by ':' ("02:43:56:00:00:4D").
+bool isMacAddress(const std::string& text);
+// The first field, in the order of the form, whose text is not of its kind; None when all are.
+NetworkField malformedField(const NetworkSettings& settings);
+// Whether a device of `searched` (the addresses of the last search) other than the one at
+// `device_address` (optionally with ":port") holds `new_ip`.
+bool addressHeldByOther(const std::string& device_address, const std::string& new_ip,
+                        const std::vector<std::string>& searched);
+
 // {"ProtocolCode":1008,"Parameters":[{"LanNo":0,"IP":..,"SubNetMask":..,"GateWay":..,"MacAddr":..}]}
 neb::CJsonObject networkSettingsDocument(const NetworkSettings& settings);
 // {"ProtocolCode":1002}
@@ -70,6 +84,8 @@ WriteResult restartDevice(const std::string& address);
 
 enum class NetworkOutcome {
     FieldTooLong,    // nothing was sent
+    FieldMalformed,  // nothing was sent
+    AddressTaken,    // another device holds the new address; nothing was sent
     SettingsFailed,  // 1008 not accepted; 1002 not sent
     RestartFailed,   // 1008 accepted, 1002 not
     Restarting,      // both accepted: the device restarts with the new settings
@@ -78,13 +94,16 @@ enum class NetworkOutcome {
 struct NetworkChange {
     NetworkOutcome outcome = NetworkOutcome::SettingsFailed;
     NetworkField over_long = NetworkField::None;  // with FieldTooLong
+    NetworkField malformed = NetworkField::None;  // with FieldMalformed
     std::string settings_reply;
     std::string restart_reply;
 };
 
-// The whole change: the field check, then 1008 and, once it is accepted, 1002, both to
-// `address` (the device's present address, whatever the new one in the settings is).
-NetworkChange changeNetwork(const std::string& address, const NetworkSettings& settings);
+// The whole change: the field checks (lengths, then forms, then the new address against the
+// other devices of `searched`), then 1008 and, once it is accepted, 1002, both to `address`
+// (the device's present address, whatever the new one in the settings is).
+NetworkChange changeNetwork(const std::string& address, const NetworkSettings& settings,
+                            const std::vector<std::string>& searched = {});
 
 // ---- Receiver audio output (1034 read, 1036 write) ------------------------------------------
 
@@ -105,6 +124,9 @@ RxAudio parseRxAudioReply(const std::string& reply);
 RxAudio readRxAudio(const std::string& address,
                     const neb::CJsonObject& command = rxAudioReadDocument());
 WriteResult writeRxAudio(const std::string& address, int32_t display_id, int32_t ao_dev_id);
+// The write, then a read of the same display: accepted only when the device then holds the
+// output written.
+WriteResult changeRxAudio(const std::string& address, int32_t display_id, int32_t ao_dev_id);
 
 // ---- Transmitter audio input (3052 read, 3054 write) -----------------------------------------
 
@@ -122,5 +144,7 @@ TxAudio parseTxAudioReply(const std::string& reply);
 TxAudio readTxAudio(const std::string& address,
                     const neb::CJsonObject& command = txAudioReadDocument());
 WriteResult writeTxAudio(const std::string& address, int32_t audio_in);
+// The write, then a read: accepted only when the device then holds the input written.
+WriteResult changeTxAudio(const std::string& address, int32_t audio_in);
 
 }  // namespace corvane::config

@@ -3,26 +3,41 @@
 #include <QEvent>
 
 #include "config_commands.h"
+#include "discovery/device_list.h"
 #include "notice.h"
 #include "ui_network_set.h"
 
 namespace {
 
-QString overLongMessage(corvane::config::NetworkField field) {
+// The messages of a refused field: over-long, and not of its form.
+QString fieldMessage(corvane::config::NetworkField field, bool over_long) {
     using corvane::config::NetworkField;
-    switch (field) {
-        case NetworkField::Ip:
-            return QStringLiteral("IP地址不能超过15个字符");
-        case NetworkField::Mask:
-            return QStringLiteral("子网掩码不能超过15个字符");
-        case NetworkField::Gateway:
-            return QStringLiteral("网关不能超过15个字符");
-        case NetworkField::Mac:
-            return QStringLiteral("MAC地址不能超过19个字符");
-        case NetworkField::None:
-            break;
+    struct Texts {
+        NetworkField field;
+        const char* over_long;
+        const char* malformed;
+    };
+    static const Texts kTexts[] = {
+        {NetworkField::Ip, "IP地址不能超过15个字符", "IP地址格式错误"},
+        {NetworkField::Mask, "子网掩码不能超过15个字符", "子网掩码格式错误"},
+        {NetworkField::Gateway, "网关不能超过15个字符", "网关格式错误"},
+        {NetworkField::Mac, "MAC地址不能超过19个字符", "MAC地址格式错误"},
+    };
+    for (const Texts& t : kTexts) {
+        if (t.field == field) {
+            return QString::fromUtf8(over_long ? t.over_long : t.malformed);
+        }
     }
     return QString();
+}
+
+// The addresses of the last search, which the table shows.
+std::vector<std::string> searchedAddresses() {
+    std::vector<std::string> addresses;
+    for (const Device_Info& device : device_list().snapshot()) {
+        addresses.emplace_back(device.ip);
+    }
+    return addresses;
 }
 
 }  // namespace
@@ -55,11 +70,17 @@ void Network_Set::on_define_clicked() {
         ui->macEdit->text().toStdString(),
     };
     const corvane::config::NetworkChange change =
-        corvane::config::changeNetwork(device_address, settings);
+        corvane::config::changeNetwork(device_address, settings, searchedAddresses());
     switch (change.outcome) {
+        // Nothing was sent; the window stays open with what the operator typed.
         case NetworkOutcome::FieldTooLong:
-            // Nothing was sent; the window stays open with what the operator typed.
-            showNotice(overLongMessage(change.over_long));
+            showNotice(fieldMessage(change.over_long, true));
+            return;
+        case NetworkOutcome::FieldMalformed:
+            showNotice(fieldMessage(change.malformed, false));
+            return;
+        case NetworkOutcome::AddressTaken:
+            showNotice(QStringLiteral("IP地址已被其他设备使用"));
             return;
         case NetworkOutcome::SettingsFailed:
             showNotice(QStringLiteral("网络修改失败！"));

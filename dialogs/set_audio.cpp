@@ -30,11 +30,12 @@ int Set_Audio::get_audio_param(const char* ip, neb::CJsonObject command) {
 }
 
 void Set_Audio::on_set_button_clicked() {
-    // No selection (-1) is sent as 0: the device judges it.
+    // No selection (-1) is sent as 0: the device judges it. Success needs the device to hold the
+    // choice when it is read back, whatever the write's reply said.
     const int display_id = ui->video_out->currentIndex() + 1;
     const int ao_dev_id = ui->audio_out->currentIndex() + 1;
     const corvane::config::WriteResult result =
-        corvane::config::writeRxAudio(ui->ipaddr->text().toStdString(), display_id, ao_dev_id);
+        corvane::config::changeRxAudio(ui->ipaddr->text().toStdString(), display_id, ao_dev_id);
     finishAudioWrite(this, result.accepted, QStringLiteral("音频设置失败，请检查输出设备"));
 }
 

@@ -29,8 +29,9 @@ void Set_audio_tx::on_cancel_button_clicked() {
 }
 
 void Set_audio_tx::on_set_button_clicked() {
-    // No selection is sent as -1: the device judges it.
-    const corvane::config::WriteResult result = corvane::config::writeTxAudio(
+    // No selection is sent as -1: the device judges it. Success needs the device to hold the
+    // choice when it is read back, whatever the write's reply said.
+    const corvane::config::WriteResult result = corvane::config::changeTxAudio(
         ui->ipaddr->text().toStdString(), ui->audio_out->currentIndex());
     finishAudioWrite(this, result.accepted, QStringLiteral("音频设置失败，请检查输入设备"));
 }

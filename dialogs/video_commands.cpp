@@ -7,6 +7,7 @@
 #include <cctype>
 #include <limits>
 
+#include "command/reply_rule.h"
 #include "config_commands.h"
 
 namespace corvane::video {
@@ -21,6 +22,30 @@ int32_t member(neb::CJsonObject& object, const char* key) {
     int32_t value = -1;
     object.ReadInt32(key, value);
     return value;
+}
+
+// The nine values a stream write carries, by their members, in the order of the command.
+struct WrittenMember {
+    const char* name;
+    int32_t Stream::*value;
+};
+constexpr WrittenMember kWrittenMembers[] = {
+    {"EncodeMode", &Stream::encode_mode},
+    {"PicQuality", &Stream::pic_quality},
+    {"BitRate", &Stream::bit_rate},
+    {"BitRateType", &Stream::bit_rate_type},
+    {"FrameRate", &Stream::frame_rate},
+    {"ImageSize", &Stream::image_size},
+    {"ImageSizeAdapt", &Stream::image_size_adapt},
+    {"IFrameInterval", &Stream::iframe_interval},
+    {"Profile", &Stream::profile},
+};
+
+std::string postCustomSize(const char* address, int32_t width, int32_t height) {
+    const neb::CJsonObject command = customSizeWriteCommand(width, height);
+    qDebug() << "custom width" << width << "height" << height;
+    qDebug().noquote() << QString::fromStdString(command.PrettyText());
+    return config::post(address, command, kWriteReplyBytes);
 }
 
 }  // namespace
@@ -54,6 +79,16 @@ int32_t decimalValue(const std::string& text) {
     return int32_t(negative ? -value : value);
 }
 
+std::vector<const char*> unreadMembers(const Stream& stream) {
+    std::vector<const char*> unread;
+    for (const WrittenMember& m : kWrittenMembers) {
+        if (stream.*m.value == -1) {
+            unread.push_back(m.name);
+        }
+    }
+    return unread;
+}
+
 neb::CJsonObject streamsReadCommand() {
     neb::CJsonObject command = config::withCode(1022);
     neb::CJsonObject parameters;
@@ -75,15 +110,9 @@ neb::CJsonObject streamWriteCommand(int32_t stream_id, const Stream& stream) {
     neb::CJsonObject values;
     values.PutInt32("ChnId", 1);
     values.PutInt32("StreamId", stream_id);
-    values.PutInt32("EncodeMode", stream.encode_mode);
-    values.PutInt32("PicQuality", stream.pic_quality);
-    values.PutInt32("BitRate", stream.bit_rate);
-    values.PutInt32("BitRateType", stream.bit_rate_type);
-    values.PutInt32("FrameRate", stream.frame_rate);
-    values.PutInt32("ImageSize", stream.image_size);
-    values.PutInt32("ImageSizeAdapt", stream.image_size_adapt);
-    values.PutInt32("IFrameInterval", stream.iframe_interval);
-    values.PutInt32("Profile", stream.profile);
+    for (const WrittenMember& m : kWrittenMembers) {
+        values.PutInt32(m.name, stream.*m.value);
+    }
     neb::CJsonObject list;
     list.AppendDocument(values);
     neb::CJsonObject command = config::withCode(1024);
@@ -145,7 +174,11 @@ std::optional<WriteStatus> writeRefusal(const StreamWrite& write) {
     if (write.stream_id < 0 || write.stream_id >= kStreamCount) {
         return WriteStatus::NoSuchStream;
     }
-    if (write.custom_size && (!write.custom_width || !write.custom_height)) {
+    if (!write.values_read) {
+        return WriteStatus::NotRead;
+    }
+    if (write.custom_size &&
+        (write.custom_width.value_or(-1) < 0 || write.custom_height.value_or(-1) < 0)) {
         return WriteStatus::CustomSizeMissing;
     }
     if (write.values.frame_rate == 0) {
@@ -164,21 +197,53 @@ WriteResult writeStream(const char* address, const StreamWrite& write) {
         return result;
     }
     if (write.custom_size) {
-        // The stream write follows whatever the device says to the custom size.
-        writeCustomSize(address, *write.custom_width, *write.custom_height);
+        // The stream write follows a short or missing answer to the custom size (the read-back
+        // tells), but not a refusal: the stream would then use a size the device did not take.
+        result.reply = postCustomSize(address, *write.custom_width, *write.custom_height);
+        if (command::reply_refuses(result.reply)) {
+            result.status = WriteStatus::NotAccepted;
+            return result;
+        }
     }
     result.reply =
         config::post(address, streamWriteCommand(write.stream_id, write.values), kWriteReplyBytes);
-    result.status =
-        result.reply.size() >= kAcceptLength ? WriteStatus::Written : WriteStatus::NotAccepted;
+    result.status = command::reply_confirms(result.reply, kAcceptLength) ? WriteStatus::Written
+                                                                         : WriteStatus::NotAccepted;
+    return result;
+}
+
+bool holdsWrite(const VideoRead& read, const StreamWrite& write) {
+    if (write.stream_id < 0 || write.stream_id >= kStreamCount) {
+        return false;
+    }
+    const Stream& held = read.streams.streams[std::size_t(write.stream_id)];
+    for (const WrittenMember& m : kWrittenMembers) {
+        if (held.*m.value != write.values.*m.value) {
+            return false;
+        }
+    }
+    return !write.custom_size ||
+           (read.custom.width == write.custom_width && read.custom.height == write.custom_height);
+}
+
+WriteResult changeStream(const char* address, const StreamWrite& write) {
+    WriteResult result = writeStream(address, write);
+    if (result.status != WriteStatus::Written) {
+        return result;
+    }
+    VideoRead read = readVideo(address);
+    // A custom size written with another stream is read even though stream 0 does not use it.
+    if (write.custom_size && !read.custom_asked) {
+        read.custom = readCustomSize(address);
+    }
+    if (!holdsWrite(read, write)) {
+        result.status = WriteStatus::NotHeld;
+    }
     return result;
 }
 
 WriteStatus writeCustomSize(const char* address, int32_t width, int32_t height) {
-    const neb::CJsonObject command = customSizeWriteCommand(width, height);
-    qDebug() << "custom width" << width << "height" << height;
-    qDebug().noquote() << QString::fromStdString(command.PrettyText());
-    return config::post(address, command, kWriteReplyBytes).size() >= kAcceptLength
+    return command::reply_confirms(postCustomSize(address, width, height), kAcceptLength)
                ? WriteStatus::Written
                : WriteStatus::NotAccepted;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "json/json_document.h"
 
@@ -25,7 +26,7 @@ constexpr std::array<const char*, kCustomImageSize> kImageSizeNames{
     "640*480",   "800*600",   "1024*768",  "1280*768",  "1440*900",  "1280*1024", "1400*1050",
     "1600*1200", "2048*1536", "854*480",   "1680*1050", "1920*1200", "2560*1600", "1280*720",
     "1280*960",  "1920*1080", "2560*1440", "3840*2160"};
-// A write counts as accepted when its reply text is at least this long.
+// A write counts as accepted when its reply text is at least this long and not a refusal.
 constexpr std::size_t kAcceptLength = 31;
 // Whole numbers the input takes, from 0 up to these; 0 frame rate and 0 I-frame interval are
 // then refused by the write's checks.
@@ -62,6 +63,10 @@ struct Stream {
     int32_t profile = -1;           // 0 BASE, 1 MAIN, 2 HIGH
     int32_t max_bit_rate = -1;      // read, not used
 };
+
+// The members of the nine written values ("EncodeMode" ... "Profile") that `stream` holds as
+// -1: a read that did not give them.
+std::vector<const char*> unreadMembers(const Stream& stream);
 
 struct StreamsReply {
     std::array<Stream, kStreamCount> streams;
@@ -101,8 +106,10 @@ VideoRead readVideo(const char* address, const neb::CJsonObject& command = strea
 CustomSize readCustomSize(const char* address);
 
 enum class WriteStatus {
-    Written,             // sent; the reply was 31 bytes or longer
-    NotAccepted,         // sent; the reply was shorter or missing
+    Written,             // sent; the reply was 31 bytes or longer and no refusal
+    NotAccepted,         // sent; the reply was shorter, missing or a refusal
+    NotHeld,             // accepted, but a read afterwards does not show what was written
+    NotRead,             // the stream's values were not all read; nothing sent
     CustomSizeMissing,   // the custom resolution lacks its width or height; nothing sent
     FrameRateZero,       // the stream's frame rate is 0; nothing sent
     IFrameIntervalZero,  // the stream's I-frame interval is 0; nothing sent
@@ -113,15 +120,19 @@ enum class WriteStatus {
 struct StreamWrite {
     int32_t stream_id = 0;
     Stream values;  // the nine written values; the maxima are not sent
+    // Whether the read these values started from gave them all; a stream the device did not
+    // report whole is not written back.
+    bool values_read = true;
     // Stream 0 is set to the custom resolution: the custom size goes out first. A width or
-    // height without a value (an empty field) stops the write.
+    // height without a value (an empty field, or -1 from a read that did not give it) stops
+    // the write.
     bool custom_size = false;
     std::optional<int32_t> custom_width;
     std::optional<int32_t> custom_height;
 };
 
-// The first check the write fails, in the order the operator is told: the custom size, the
-// frame rate, the I-frame interval. Nothing when all pass.
+// The first check the write fails, in the order the operator is told: the values read, the
+// custom size, the frame rate, the I-frame interval. Nothing when all pass.
 std::optional<WriteStatus> writeRefusal(const StreamWrite& write);
 
 struct WriteResult {
@@ -129,9 +140,15 @@ struct WriteResult {
     std::string reply;  // the stream write's reply (empty when nothing was sent)
 };
 
-// Checks everything, then sends the custom size (3131, its reply not judged) when asked and
-// the stream (1024), judged by the length of its reply.
+// Checks everything, then sends the custom size (3131) when asked and the stream (1024),
+// judged by the length of its reply and whether it refuses. A refused custom size stops the
+// write before the stream goes out; a short or missing answer to it does not.
 WriteResult writeStream(const char* address, const StreamWrite& write);
+// writeStream, then a read of the streams (and the custom size): NotHeld unless the device
+// then holds every written value.
+WriteResult changeStream(const char* address, const StreamWrite& write);
+// Whether `read` shows the values of `write` (and its custom size, when it sent one).
+bool holdsWrite(const VideoRead& read, const StreamWrite& write);
 // The custom size alone, judged like the stream write.
 WriteStatus writeCustomSize(const char* address, int32_t width, int32_t height);
 

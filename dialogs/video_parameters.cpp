@@ -67,9 +67,13 @@ void Video_Parameters::get_video_param(const char* address, neb::CJsonObject com
 void Video_Parameters::show_read(const char* address, const video::VideoRead& read) {
     ui->ipEdit->setText(QString::fromUtf8(address));
     ui->ipEdit->setEnabled(false);
-    for (int k = 0; k < video::kStreamCount; ++k) {
-        showStream(tabs_[std::size_t(k)], read.streams.streams[std::size_t(k)]);
+    for (std::size_t k = 0; k < tabs_.size(); ++k) {
+        showStream(tabs_[k], read.streams.streams[k]);
+        stream_read_[k] = video::unreadMembers(read.streams.streams[k]).empty();
     }
+    // The main stream's custom size belongs to its values.
+    stream_read_[0] = stream_read_[0] &&
+                      (!read.custom_asked || (read.custom.width >= 0 && read.custom.height >= 0));
 
     ui->tip->setText(QStringLiteral("未设置成自定义分辨率模式请勿填入宽高"));
     ui->tip->setEnabled(false);
@@ -128,6 +132,8 @@ void Video_Parameters::on_setButton_clicked() {
     video::StreamWrite write;
     write.stream_id = ui->tabWidget->currentIndex();
     write.values = streamOf(tabs_[std::size_t(write.stream_id)]);
+    // A tab the read left at -1 (or at an earlier device's bit rate) is not the device's.
+    write.values_read = stream_read_[std::size_t(write.stream_id)];
     write.custom_size = ui->imageSize_1->currentIndex() == video::kCustomImageSize;
     if (!ui->any_width->text().isEmpty()) {
         write.custom_width = video::decimalValue(ui->any_width->text().toStdString());
@@ -138,7 +144,8 @@ void Video_Parameters::on_setButton_clicked() {
 
     // The address field holds at most 15 bytes of address, as the device table gives it.
     const QByteArray address = ui->ipEdit->text().toUtf8().left(15);
-    switch (video::writeStream(address.constData(), write).status) {
+    // Success is what the device holds when read back, not what its reply says.
+    switch (video::changeStream(address.constData(), write).status) {
         case video::WriteStatus::CustomSizeMissing:
             showNotice(QStringLiteral("请填入分辨率宽高"));
             break;
@@ -155,6 +162,8 @@ void Video_Parameters::on_setButton_clicked() {
             close();
             break;
         case video::WriteStatus::NotAccepted:
+        case video::WriteStatus::NotHeld:
+        case video::WriteStatus::NotRead:
         case video::WriteStatus::NoSuchStream:
             // The operator's values stay in the window, so the write can be tried again.
             showNotice(QStringLiteral("视频参数配置失败！"));

@@ -59,4 +59,6 @@ private:
 
     Ui::Video_Parameters* ui;
     std::array<StreamTab, corvane::video::kStreamCount> tabs_;
+    // Per tab: the last read gave all of its stream's values, so the tab may be written.
+    std::array<bool, corvane::video::kStreamCount> stream_read_{};
 };

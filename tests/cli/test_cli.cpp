@@ -21,7 +21,7 @@ const QStringList kDevices{
     "ip=198.51.100.10,type=1102,stream3=EncodeMode:1/ImageSize:2/Profile:0/FrameRate:15/"
     "MaxFrameRate:30",
     "ip=198.51.100.11,type=307",
-    "ip=198.51.100.12,type=2000",
+    "ip=198.51.100.12,type=2000,http=bad-request,http-status=200,http-only=1008/1002",
     "ip=198.51.100.14,type=1102,http=hang",
     "ip=198.51.100.15,type=1102,http=slow,http-piece=1,http-interval=300",
     "ip=198.51.100.16,type=307,http=size,http-size=30,http-only=1036",
@@ -34,7 +34,7 @@ const QStringList kDevices{
     "ip=198.51.100.40,type=2000",
     "ip=198.51.100.41,type=2000",
     "ip=198.51.100.50,type=307",
-    "ip=198.51.100.60,type=1102",
+    "ip=198.51.100.60,type=1102,stream3=Profile:omit",
 };
 // Read from a configuration file: a comma, quotation marks and an escape sequence.
 const char kOddDevice[] =
@@ -249,11 +249,24 @@ void TestCli::commands_data() {
         << "^\\[\\{\"address\":\"198\\.51\\.100\\.10\",\"ok\":true,\"streams\":\\[\\{\"bitrate\":"
            "2048,\"codec\":\"h265\",.*\"size\":\"custom:1000x500\",\"stream\":1\\}\\]\\}\\]$"
         << "" << QStringList{tx + "=1022,3131,1024,1022,3129"};
-    // Stream 1 is on the custom size from here on, so every read asks for it too.
-    QTest::newRow("video value the device does not keep")
+    // Stream 1 is on the custom size from here on, so every read asks for it too. Stream 4
+    // takes at most 30 frames a second.
+    QTest::newRow("video write refused")
         << QStringList{"video", tx, "--stream", "4", "--fps", "40"} << 1 << "^$"
-        << "10: read-back: fps is 15, 40 was written"
-        << QStringList{tx + "=1022,3129,1024,1022,3129"};
+        << "10: write: refused: FrameRate out of range\n$" << QStringList{tx + "=1022,3129,1024"};
+    // .60 leaves the profile out of stream 4, before and after a write.
+    QTest::newRow("video value neither read nor given")
+        << QStringList{"video", "198.51.100.60", "--stream", "4", "--fps", "20"} << 1 << "^$"
+        << "60: read: the reply gives no Profile for stream 4; nothing written"
+        << QStringList{"198.51.100.60=1022"};
+    QTest::newRow("video value the device does not keep")
+        << QStringList{"video", "198.51.100.60", "--stream", "4", "--profile", "main"} << 1 << "^$"
+        << "60: read-back: profile is -1, main was written"
+        << QStringList{"198.51.100.60=1022,1024,1022"};
+    QTest::newRow("video custom size refused, stream not sent")
+        << QStringList{"video", "198.51.100.60", "--size", "custom:8x8"} << 1 << "^$"
+        << "60: write: refused: width and height must be 16 to 8192"
+        << QStringList{"198.51.100.60=1022,3131"};
     QTest::newRow("video bit rate outside the list")
         << QStringList{"video", tx, "--bitrate", "1000"} << 2 << "^$"
         << "--bitrate takes one" << QStringList{tx + "="};
@@ -265,6 +278,23 @@ void TestCli::commands_data() {
                             << "^198\\.51\\.100\\.60: restarting\n$"
                             << "^corvane-cli: 198\\.51\\.100\\.3: restart: no confirmation"
                             << QStringList{"198.51.100.60=1002"};
+    QTest::newRow("reboot refused") << QStringList{"reboot", "198.51.100.12"} << 1 << "^$"
+                                    << "^corvane-cli: 198\\.51\\.100\\.12: restart: refused"
+                                    << QStringList{"198.51.100.12=1002"};
+    QTest::newRow("net settings refused, no restart")
+        << QStringList{"net", "198.51.100.12", "--mask", "255.255.0.0"} << 1 << "^$"
+        << "12: settings: refused: request refused by device\n$"
+        << QStringList{"198.51.100.12=1008"};
+    QTest::newRow("net MAC not of six pairs")
+        << QStringList{"net", "198.51.100.50", "--mac", "zz:zz"} << 2 << "^$"
+        << "--mac: 'zz:zz' is not six pairs of hex digits" << QStringList{"198.51.100.50="};
+    QTest::newRow("net mask not contiguous")
+        << QStringList{"net", "198.51.100.50", "--mask", "255.0.255.0"} << 2 << "^$"
+        << "--mask: '255\\.0\\.255\\.0' is not a netmask" << QStringList{"198.51.100.50="};
+    QTest::newRow("net onto another device's address")
+        << QStringList{"net", "198.51.100.50", "--ip", "198.51.100.11"} << 1 << "^$"
+        << "50: check: its new address 198\\.51\\.100\\.11 answered the sweep; nothing was sent"
+        << QStringList{"198.51.100.50=", "198.51.100.11="};
     QTest::newRow("net keeps what is not given")
         << QStringList{"net", "198.51.100.50", "--ip", "198.51.100.150"} << 0
         << "^198\\.51\\.100\\.50: restarting as 198\\.51\\.100\\.150 mask 255\\.255\\.255\\.0 "

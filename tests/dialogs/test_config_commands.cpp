@@ -1,5 +1,5 @@
 // The commands of the network and audio windows without a window: the exact documents on the
-// wire, the accept thresholds, the reads and the field limits, against a scripted peer on
+// wire, the accept rule, the reads and the field checks, against a scripted peer on
 // 127.0.0.160.
 #include <QHostAddress>
 #include <QTcpServer>
@@ -15,6 +15,7 @@ using namespace corvane::config;
 using Call = std::function<bool(const std::string& address)>;
 Q_DECLARE_METATYPE(Call)
 Q_DECLARE_METATYPE(NetworkField)
+Q_DECLARE_METATYPE(NetworkOutcome)
 
 namespace {
 
@@ -69,14 +70,14 @@ class TestConfigCommands : public QObject {
 private slots:
     void documentsOnTheWire_data();
     void documentsOnTheWire();
-    void acceptThresholds_data();
-    void acceptThresholds();
+    void acceptRule_data();
+    void acceptRule();
     void receiverAudioReads_data();
     void receiverAudioReads();
     void transmitterAudioReads_data();
     void transmitterAudioReads();
-    void overLongFieldsSendNothing_data();
-    void overLongFieldsSendNothing();
+    void refusedFieldsSendNothing_data();
+    void refusedFieldsSendNothing();
 };
 
 void TestConfigCommands::documentsOnTheWire_data() {
@@ -126,32 +127,55 @@ void TestConfigCommands::documentsOnTheWire() {
     QCOMPARE(seen.request.mid(split + 4), body);
 }
 
-void TestConfigCommands::acceptThresholds_data() {
+void TestConfigCommands::acceptRule_data() {
     QTest::addColumn<Call>("call");
-    QTest::addColumn<int>("length");
+    QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("accepted");
 
-    QTest::newRow("1008 empty") << networkCall(kSettings) << 0 << false;
-    QTest::newRow("1008 29") << networkCall(kSettings) << 29 << false;
-    QTest::newRow("1008 30") << networkCall(kSettings) << 30 << true;
-    QTest::newRow("1008 5000") << networkCall(kSettings) << 5000 << true;
-    QTest::newRow("1002 29") << restartCall() << 29 << false;
-    QTest::newRow("1002 30") << restartCall() << 30 << true;
-    QTest::newRow("1036 empty") << rxWriteCall(1, 2) << 0 << false;
-    QTest::newRow("1036 30") << rxWriteCall(1, 2) << 30 << false;
-    QTest::newRow("1036 31") << rxWriteCall(1, 2) << 31 << true;
-    QTest::newRow("1036 2000") << rxWriteCall(1, 2) << 2000 << true;
-    QTest::newRow("3054 empty") << txWriteCall(0) << 0 << false;
-    QTest::newRow("3054 30") << txWriteCall(0) << 30 << false;
-    QTest::newRow("3054 31") << txWriteCall(0) << 31 << true;
+    auto row = [](const char* name, const Call& call, const QByteArray& reply, bool accepted) {
+        QTest::newRow(name) << call << reply << accepted;
+    };
+    const Call net = networkCall(kSettings);
+    row("1008 empty", net, "", false);
+    row("1008 29", net, bodyOfLength(29), false);
+    row("1008 30", net, bodyOfLength(30), true);
+    row("1008 5000", net, bodyOfLength(5000), true);
+    row("1002 29", restartCall(), bodyOfLength(29), false);
+    row("1002 30", restartCall(), bodyOfLength(30), true);
+    row("1036 empty", rxWriteCall(1, 2), "", false);
+    row("1036 30", rxWriteCall(1, 2), bodyOfLength(30), false);
+    row("1036 31", rxWriteCall(1, 2), bodyOfLength(31), true);
+    row("1036 2000", rxWriteCall(1, 2), bodyOfLength(2000), true);
+    row("3054 30", txWriteCall(0), bodyOfLength(30), false);
+    row("3054 31", txWriteCall(0), bodyOfLength(31), true);
+    // A refusal is as long as a confirmation: "Result" below 0 fails whatever the length.
+    row("1008 refused", net, R"({"Message":"IP is not valid","ProtocolCode":1008,"Result":-1})",
+        false);
+    row("1002 unknown to the device", restartCall(),
+        R"({"Message":"command not supported by this device","ProtocolCode":1002,"Result":-2})",
+        false);
+    row("1036 refused", rxWriteCall(1, 2),
+        R"({"Message":"AoDevId must be 1 or 2","ProtocolCode":1036,"Result":-1})", false);
+    row("3054 refused, lower-case key", txWriteCall(0),
+        R"({"message":"AudioIn must be 0 or 1","result":-1})", false);
+    row("3054 refused, -1.0", txWriteCall(0),
+        R"({"Message":"AudioIn must be 0 or 1","Result":-1.0})", false);
+    row("1008 short refusal", net, R"({"Result":-1})", false);
+    // Anything else that is no whole negative "Result" of the reply itself goes by length.
+    row("1008 Result 0", net, R"({"Message":"saved, active after restart","Result":0})", true);
+    row("1002 Result a text", restartCall(), R"({"Message":"rebooting now","Result":"-1"})", true);
+    row("1036 Result a fraction", rxWriteCall(1, 2), R"({"Message":"OK, or not?","Result":-0.5})",
+        true);
+    row("3054 Result inside Parameters", txWriteCall(0),
+        R"({"Parameters":{"Result":-1},"Message":"OK"})", true);
+    row("1008 not JSON", net, "<html>refused: Result -1 .....</html>", true);
 }
 
-// The length of the reply alone decides; what it says does not.
-void TestConfigCommands::acceptThresholds() {
+void TestConfigCommands::acceptRule() {
     QFETCH(Call, call);
-    QFETCH(int, length);
+    QFETCH(QByteArray, reply);
     QFETCH(bool, accepted);
-    QCOMPARE(runAgainstPeer(call, bodyOfLength(length)).verdict, accepted);
+    QCOMPARE(runAgainstPeer(call, reply).verdict, accepted);
 }
 
 void TestConfigCommands::receiverAudioReads_data() {
@@ -214,46 +238,88 @@ void TestConfigCommands::transmitterAudioReads() {
     QCOMPARE(parseTxAudioReply(reply.toStdString()).audio_in, input);
 }
 
-void TestConfigCommands::overLongFieldsSendNothing_data() {
+void TestConfigCommands::refusedFieldsSendNothing_data() {
     QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QStringList>("searched");    // the addresses of the last search
+    QTest::addColumn<NetworkOutcome>("outcome");  // Restarting: every check passes
     QTest::addColumn<NetworkField>("field");
 
+    auto row = [](const char* name, const QStringList& fields, NetworkOutcome outcome,
+                  NetworkField field, const QStringList& searched = {}) {
+        QTest::newRow(name) << fields << searched << outcome << field;
+    };
+    const QString ip = "198.51.100.77", mask = "255.255.255.0", gw = "198.51.100.1",
+                  mac = "02:43:56:00:00:4D";
     const QString address15 = QStringLiteral("255.255.255.255");
     const QString mac19 = QStringLiteral("02:43:56:00:00:4D:1");
-    QTest::newRow("all at their limits")
-        << QStringList{address15, address15, address15, mac19} << NetworkField::None;
-    QTest::newRow("address 16") << QStringList{address15 + "0", "", "", ""} << NetworkField::Ip;
-    QTest::newRow("mask 16") << QStringList{"", address15 + "0", "", ""} << NetworkField::Mask;
-    QTest::newRow("gateway 16") << QStringList{"", "", address15 + "0", ""}
-                                << NetworkField::Gateway;
-    QTest::newRow("MAC 20") << QStringList{"", "", "", mac19 + "0"} << NetworkField::Mac;
-    QTest::newRow("first in form order")
-        << QStringList{"", address15 + "0", "", mac19 + "0"} << NetworkField::Mask;
+    using O = NetworkOutcome;
+    using F = NetworkField;
+    row("well formed", {ip, mask, gw, mac}, O::Restarting, F::None);
+    row("lower-case MAC, /32 mask", {ip, address15, gw, "0a:bc:de:f0:12:3f"}, O::Restarting,
+        F::None);
+    row("mask 0.0.0.0", {ip, "0.0.0.0", gw, mac}, O::Restarting, F::None);
+    row("address 16", {address15 + "0", "", "", ""}, O::FieldTooLong, F::Ip);
+    row("mask 16", {"", address15 + "0", "", ""}, O::FieldTooLong, F::Mask);
+    row("gateway 16", {"", "", address15 + "0", ""}, O::FieldTooLong, F::Gateway);
+    row("MAC 20", {"", "", "", mac19 + "0"}, O::FieldTooLong, F::Mac);
+    row("too long before malformed", {"", address15 + "0", "", mac19 + "0"}, O::FieldTooLong,
+        F::Mask);
     // Limits count UTF-8 bytes: five CJK characters are 15 bytes, six are 18.
-    QTest::newRow("15 bytes in 5 characters")
-        << QStringList{"一二三四五", "", "", ""} << NetworkField::None;
-    QTest::newRow("18 bytes in 6 characters")
-        << QStringList{"一二三四五六", "", "", ""} << NetworkField::Ip;
-    QTest::newRow("MAC 21 bytes in 7 characters")
-        << QStringList{"", "", "", "网络地址一二三"} << NetworkField::Mac;
+    row("15 bytes in 5 characters", {"一二三四五", mask, gw, mac}, O::FieldMalformed, F::Ip);
+    row("18 bytes in 6 characters", {"一二三四五六", "", "", ""}, O::FieldTooLong, F::Ip);
+    row("MAC 21 bytes in 7 characters", {"", "", "", "网络地址一二三"}, O::FieldTooLong, F::Mac);
+    row("address letters", {"abc.def.ghi.jkl", mask, gw, mac}, O::FieldMalformed, F::Ip);
+    row("address empty", {"", mask, gw, mac}, O::FieldMalformed, F::Ip);
+    row("address leading zero", {"198.51.100.077", mask, gw, mac}, O::FieldMalformed, F::Ip);
+    row("address part 256", {"198.51.100.256", mask, gw, mac}, O::FieldMalformed, F::Ip);
+    row("address three parts", {"198.51.100", mask, gw, mac}, O::FieldMalformed, F::Ip);
+    row("address with a blank", {"198.51.100.7 ", mask, gw, mac}, O::FieldMalformed, F::Ip);
+    row("mask with a letter", {ip, "255.255.255.0x", gw, mac}, O::FieldMalformed, F::Mask);
+    row("mask not contiguous", {ip, "255.0.255.0", gw, mac}, O::FieldMalformed, F::Mask);
+    row("mask with a hole", {ip, "255.255.253.0", gw, mac}, O::FieldMalformed, F::Mask);
+    row("gateway leading zero", {ip, mask, "198.51.100.01", mac}, O::FieldMalformed, F::Gateway);
+    row("MAC empty", {ip, mask, gw, ""}, O::FieldMalformed, F::Mac);
+    row("MAC with dashes", {ip, mask, gw, "02-43-56-00-00-4D"}, O::FieldMalformed, F::Mac);
+    row("MAC of five pairs and more", {ip, mask, gw, "02:43:56:00:4D:1"}, O::FieldMalformed,
+        F::Mac);
+    row("MAC not hex", {ip, mask, gw, "zz:43:56:00:00:4D"}, O::FieldMalformed, F::Mac);
+    row("first malformed in form order", {ip, "255.0.255.0", "x", ""}, O::FieldMalformed, F::Mask);
+    // The device at 127.0.0.160 is the one changed; the others of the search are not free.
+    row("address of another device", {"198.51.100.24", mask, gw, mac}, O::AddressTaken, F::None,
+        {"127.0.0.160", "198.51.100.24"});
+    row("another device reported with leading zeros", {"198.51.100.24", mask, gw, mac},
+        O::AddressTaken, F::None, {"198.051.100.024"});
+    row("its own address", {"127.0.0.160", mask, gw, mac}, O::Restarting, F::None,
+        {"127.0.0.160", "198.51.100.24"});
+    row("an address nobody answered with", {ip, mask, gw, mac}, O::Restarting, F::None,
+        {"127.0.0.160", "198.51.100.24"});
 }
 
-void TestConfigCommands::overLongFieldsSendNothing() {
+// Each check names the first field it refuses, and then nothing is sent.
+void TestConfigCommands::refusedFieldsSendNothing() {
     QFETCH(QStringList, fields);
+    QFETCH(QStringList, searched);
+    QFETCH(NetworkOutcome, outcome);
     QFETCH(NetworkField, field);
     const NetworkSettings settings{fields[0].toStdString(), fields[1].toStdString(),
                                    fields[2].toStdString(), fields[3].toStdString()};
-    QCOMPARE(overLongField(settings), field);
-    if (field == NetworkField::None) {
+    std::vector<std::string> others;
+    for (const QString& a : searched) {
+        others.push_back(a.toStdString());
+    }
+    const std::string address = kPeerIp + (":" + std::to_string(kQuietPort));
+    if (outcome == NetworkOutcome::Restarting) {
+        QCOMPARE(overLongField(settings), NetworkField::None);
+        QCOMPARE(malformedField(settings), NetworkField::None);
+        QVERIFY(!addressHeldByOther(address, settings.ip, others));
         return;
     }
     // A listener that never answers: a request would show as a waiting connection.
     QTcpServer quiet;
     QVERIFY(quiet.listen(QHostAddress(QString::fromLatin1(kPeerIp)), kQuietPort));
-    const NetworkChange change =
-        changeNetwork(kPeerIp + (":" + std::to_string(kQuietPort)), settings);
-    QCOMPARE(change.outcome, NetworkOutcome::FieldTooLong);
-    QCOMPARE(change.over_long, field);
+    const NetworkChange change = changeNetwork(address, settings, others);
+    QCOMPARE(change.outcome, outcome);
+    QCOMPARE(outcome == NetworkOutcome::FieldTooLong ? change.over_long : change.malformed, field);
     QVERIFY(!quiet.waitForNewConnection(200));
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "base_frame.h"
+#include "discovery/device_list.h"
 #include "find_widget.h"
 #include "network_set.h"
 #include "scripted_peer.h"
@@ -219,7 +220,8 @@ void TestConfigWindows::readsAndWrites_data() {
 }
 
 // A read fills the form only from a usable reply; a write goes to the address the read left,
-// with what the read selected.
+// with what the read selected. The peer answers the write alone: without a read-back showing
+// the choice the write has failed, and the window stays open.
 void TestConfigWindows::readsAndWrites() {
     QFETCH(QString, window);
     QFETCH(QByteArray, reply);
@@ -249,8 +251,10 @@ void TestConfigWindows::readsAndWrites() {
         kPeerIp, kPeerPort, R"({"Message":"OK","ProtocolCode":0,"Result":0})",
         [&] { widget<QPushButton>(*w, "set_button")->click(); });
     QCOMPARE(request.mid(request.indexOf("\r\n\r\n") + 4), written);
-    QCOMPARE(shownTexts(), QStringList{notice("音频设置成功")});
-    QVERIFY(w->isHidden());
+    QCOMPARE(shownTexts(), QStringList{notice(window == QLatin1String("Set_Audio")
+                                                  ? "音频设置失败，请检查输出设备"
+                                                  : "音频设置失败，请检查输入设备")});
+    QVERIFY(w->isVisible());
 }
 
 void TestConfigWindows::nothingSent_data() {
@@ -272,12 +276,22 @@ void TestConfigWindows::nothingSent_data() {
     row("net MAC 20", net, "define", "macEdit", "02:43:56:00:00:0A:BC", "MAC地址不能超过19个字符");
     row("net MAC 7 CJK characters", net, "define", "macEdit", "网络地址一二三",
         "MAC地址不能超过19个字符");
+    row("net address letters", net, "define", "ipEdit", "abc.def.ghi.jkl", "IP地址格式错误");
+    row("net address empty", net, "define", "ipEdit", "", "IP地址格式错误");
+    row("net mask with a letter", net, "define", "maskEdit", "255.255.255.0x", "子网掩码格式错误");
+    row("net mask not contiguous", net, "define", "maskEdit", "255.0.255.0", "子网掩码格式错误");
+    row("net gateway leading zero", net, "define", "gatewayEdit", "10.0.0.01", "网关格式错误");
+    row("net MAC empty", net, "define", "macEdit", "", "MAC地址格式错误");
+    row("net MAC of two pairs", net, "define", "macEdit", "zz:zz", "MAC地址格式错误");
+    row("net address of another device", net, "define", "ipEdit", "198.51.100.24",
+        "IP地址已被其他设备使用");
     row("rx cancel", "Set_Audio", "cancel_button", "", "", "");
     row("tx cancel", "Set_audio_tx", "cancel_button", "", "", "");
 }
 
-// Cancel closes and sends nothing; an over-long field is refused with one message, nothing is
-// sent and the window stays open with the text.
+// Cancel closes and sends nothing; an over-long or malformed field, or the address of another
+// device of the last search, is refused with one message, nothing is sent and the window stays
+// open with the text.
 void TestConfigWindows::nothingSent() {
     QFETCH(QString, window);
     QFETCH(QString, button);
@@ -288,6 +302,14 @@ void TestConfigWindows::nothingSent() {
     // A listener that never answers: a request would show as a waiting connection.
     QTcpServer quiet;
     QVERIFY(quiet.listen(QHostAddress(QString::fromLatin1(kQuietIp)), kQuietPort));
+    // The last search found the device itself and one other.
+    int nothing_found = 0;
+    device_list().refill_from_text(
+        R"({"ProtocolCode":999,"Parameters":[)"
+        R"({"DeviceType":307,"NetConfig":[{"IpAddr":"127.0.0.162"}]},)"
+        R"({"DeviceType":307,"NetConfig":[{"IpAddr":"198.51.100.24"}]}]})",
+        nothing_found);
+    QCOMPARE(nothing_found, 0);
 
     const std::unique_ptr<QWidget> w = makeWindow(window);
     auto* net = qobject_cast<Network_Set*>(w.get());

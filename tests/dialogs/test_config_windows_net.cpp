@@ -1,7 +1,7 @@
 // The network and audio windows against simulated devices and the silent host, inside the
-// private test network: outcomes, exact documents from the simulator's log and the row
-// removal. The reply thresholds are the commands' own test; the search that finds a changed
-// device at its new address is the operator session of test_row_actions.
+// private test network: outcomes, exact documents from the simulator's log, the row removal
+// and the audio read-back. The reply rule is the commands' own test; the search that finds a
+// changed device at its new address is the operator session of test_row_actions.
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,8 +27,13 @@ const QStringList kDevices{
     "ip=198.51.100.33,type=307,http=size,http-size=29,http-only=1002",
     "ip=198.51.100.35,type=1102,http=size,http-size=30,http-only=1008/1002",
     "ip=198.51.100.36,type=1102",
+    "ip=198.51.100.37,type=1102,http=bad-request,http-status=200,http-only=1008",
+    "ip=198.51.100.38,type=1102,http=bad-request,http-status=200,http-only=1002",
     "ip=198.51.100.41,type=307,http=size,http-size=30,http-only=1036",
+    "ip=198.51.100.42,type=307,http=bad-request,http-status=200,http-only=1036",
+    "ip=198.51.100.43,type=307",
     "ip=198.51.100.45,type=1102,http=empty",
+    "ip=198.51.100.46,type=1102,http=size,http-size=40,http-only=3052",
     "ip=198.51.100.47,type=1102",
 };
 
@@ -107,6 +112,11 @@ void TestConfigWindowsNet::networkChange_data() {
     QTest::newRow("both replies 30, row 0")
         << "198.51.100.35" << 0 << "198.51.100.135" << done << true;
     QTest::newRow("row 4096") << "198.51.100.36" << 4096 << "198.51.100.136" << done << true;
+    // Refusals ("Result" -1, some 70 bytes) fail as a short reply does.
+    QTest::newRow("settings refused")
+        << "198.51.100.37" << 3 << "198.51.100.137" << failed << false;
+    QTest::newRow("restart refused")
+        << "198.51.100.38" << 3 << "198.51.100.138" << restartFailed << true;
 }
 
 // Both commands go to the address the window was loaded with; the row goes only when both were
@@ -157,7 +167,7 @@ void TestConfigWindowsNet::audioWrites_data() {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QList<int>>("readSelection");  // Set_Audio: video_out, audio_out
     QTest::addColumn<QList<int>>("choice");
-    QTest::addColumn<QByteArray>("written");  // empty: nothing reaches a simulated device
+    QTest::addColumn<QList<QByteArray>>("sent");  // the write, and the read-back it earned
     QTest::addColumn<QString>("message");
 
     const QString rx = QStringLiteral("Set_Audio");
@@ -166,26 +176,38 @@ void TestConfigWindowsNet::audioWrites_data() {
     const QString txFailed = QStringLiteral("音频设置失败，请检查输入设备");
     const QString done = QStringLiteral("音频设置成功");
     const QByteArray rx21 = wireText(rxAudioWriteDocument(2, 1));
+    const QByteArray rxRead2 = wireText(rxAudioReadDocument(2));
     const QByteArray tx1 = wireText(txAudioWriteDocument(1));
+    const QByteArray txRead = wireText(txAudioReadDocument());
+    using Sent = QList<QByteArray>;
 
     // The simulated devices start with HDMI on both outputs and HDMI as input.
     QTest::newRow("rx reply 30") << rx << "198.51.100.41" << QList<int>{0, 1} << QList<int>{1, 0}
-                                 << rx21 << rxFailed;
+                                 << Sent{rx21} << rxFailed;
+    QTest::newRow("rx refused") << rx << "198.51.100.42" << QList<int>{0, 1} << QList<int>{1, 0}
+                                << Sent{rx21} << rxFailed;
+    QTest::newRow("rx written and read back") << rx << "198.51.100.43" << QList<int>{0, 1}
+                                              << QList<int>{1, 0} << Sent{rx21, rxRead2} << done;
     QTest::newRow("tx empty reply") << tx << "198.51.100.45" << QList<int>{-1} << QList<int>{-1}
-                                    << wireText(txAudioWriteDocument(-1)) << txFailed;
+                                    << Sent{wireText(txAudioWriteDocument(-1))} << txFailed;
+    // Its reads answer 40 bytes without "AudioIn": the write is taken, the read-back shows
+    // nothing.
+    QTest::newRow("tx read-back without the input")
+        << tx << "198.51.100.46" << QList<int>{-1} << QList<int>{1} << Sent{tx1, txRead}
+        << txFailed;
     QTest::newRow("tx silent device") << tx << TestNetwork::silentAddress() << QList<int>{-1}
-                                      << QList<int>{-1} << QByteArray() << txFailed;
+                                      << QList<int>{-1} << Sent{} << txFailed;
     QTest::newRow("tx after the silent device")
-        << tx << "198.51.100.47" << QList<int>{0} << QList<int>{1} << tx1 << done;
+        << tx << "198.51.100.47" << QList<int>{0} << QList<int>{1} << Sent{tx1, txRead} << done;
 }
 
-// Read, choose, write: the window's verdict from the reply's length, the document on the wire.
+// Read, choose, write, read back: the window's verdict, the documents on the wire.
 void TestConfigWindowsNet::audioWrites() {
     QFETCH(QString, window);
     QFETCH(QString, address);
     QFETCH(QList<int>, readSelection);
     QFETCH(QList<int>, choice);
-    QFETCH(QByteArray, written);
+    QFETCH(QList<QByteArray>, sent);
     QFETCH(QString, message);
 
     QWidget* w =
@@ -202,12 +224,12 @@ void TestConfigWindowsNet::audioWrites() {
     // A failed write keeps the window open with the choice, to try again or cancel.
     QCOMPARE(w->isHidden(), message == QStringLiteral("音频设置成功"));
     w->hide();
-    QList<QByteArray> sent;
+    QList<QByteArray> bodies;
     for (const DevsimRecord& r : sim_.records("http-in", address, before)) {
         QCOMPARE(r.local, address + QStringLiteral(":80"));
-        sent << r.body();
+        bodies << r.body();
     }
-    QCOMPARE(sent, written.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{written});
+    QCOMPARE(bodies, sent);
 }
 
 QTEST_MAIN(TestConfigWindowsNet)

@@ -198,26 +198,29 @@ void TestVideoCommands::writeRefusal_data() {
     QTest::addColumn<bool>("custom");
     QTest::addColumn<QString>("width");  // "" for an empty field
     QTest::addColumn<QString>("height");
+    QTest::addColumn<bool>("read");    // the values came whole from a read
     QTest::addColumn<int>("refusal");  // -1: the write may go out
 
     using S = video::WriteStatus;
     auto row = [](const char* name, int stream, int fps, int gop, bool custom, const char* width,
-                  const char* height, int refusal) {
+                  const char* height, int refusal, bool read = true) {
         QTest::newRow(name) << stream << fps << gop << custom << QString(width) << QString(height)
-                            << refusal;
+                            << read << refusal;
     };
     row("all set", 0, 30, 60, false, "", "", -1);
     row("custom size given", 1, 30, 60, true, "1280", "720", -1);
     row("custom size of zero goes out", 0, 30, 60, true, "0", "0", -1);
     row("custom width missing", 1, 30, 60, true, "", "720", int(S::CustomSizeMissing));
     row("custom height missing", 0, 30, 60, true, "1280", "", int(S::CustomSizeMissing));
+    row("custom width -1 from a read", 1, 30, 60, true, "-1", "720", int(S::CustomSizeMissing));
     row("custom size checked before the frame rate", 2, 0, 0, true, "", "",
         int(S::CustomSizeMissing));
     row("frame rate 0", 3, 0, 60, false, "", "", int(S::FrameRateZero));
     row("frame rate before the I-frame interval", 0, 0, 0, true, "1280", "720",
         int(S::FrameRateZero));
     row("I-frame interval 0", 1, 30, 0, false, "", "", int(S::IFrameIntervalZero));
-    row("a failed read's -1 goes out", 0, -1, -1, false, "", "", -1);
+    row("stream not read whole", 0, -1, -1, true, "", "", int(S::NotRead), false);
+    row("-1 values are the device's to judge", 0, -1, -1, false, "", "", -1);
     row("no fifth stream", 4, 30, 60, false, "", "", int(S::NoSuchStream));
     row("no stream before the first", -1, 30, 60, false, "", "", int(S::NoSuchStream));
 }
@@ -229,10 +232,12 @@ void TestVideoCommands::writeRefusal() {
     QFETCH(bool, custom);
     QFETCH(QString, width);
     QFETCH(QString, height);
+    QFETCH(bool, read);
     QFETCH(int, refusal);
 
     video::StreamWrite write;
     write.stream_id = stream;
+    write.values_read = read;
     write.values.frame_rate = frameRate;
     write.values.iframe_interval = gop;
     write.custom_size = custom;

@@ -182,9 +182,15 @@ void TestVideoParameters::initTestCase() {
     for (int last = 10; last <= 15; ++last) {
         sim_.device(device(last));
     }
+    const QString refuses = QStringLiteral("http=bad-request,http-status=200,http-only=");
     sim_.device(device(16, {}, "http=size,http-size=30,http-only=1024"))
         .device(device(17, {}, "http=size,http-size=31,http-only=1024"))
-        .device(device(18, {}, "http=empty,http-only=1024"));
+        .device(device(18, {}, "http=empty,http-only=1024"))
+        .device(device(19, {"", "", "", "Profile:omit"}))
+        .device(device(20, {}, "http=empty,http-only=1022"))
+        .device(device(21, {"ImageSize:25"}, "http=empty,http-only=3129"))
+        .device(device(22, {}, refuses + "3131"))
+        .device(device(23, {}, refuses + "1024"));
     QVERIFY2(sim_.start(Devsim::Where::Here), qPrintable(sim_.errorString()));
 }
 
@@ -431,19 +437,24 @@ void TestVideoParameters::reads() {
 
 void TestVideoParameters::writes_data() {
     QTest::addColumn<int>("device");
+    QTest::addColumn<int>("readFrom");  // the device whose read fills the form (0: `device`)
     QTest::addColumn<int>("front");
     QTest::addColumn<QStringList>("edits");
     QTest::addColumn<QList<QByteArray>>("sent");
     QTest::addColumn<QString>("message");  // the window stays open unless it is kWritten
 
     auto row = [](const char* name, int device, int front, const QStringList& edits,
-                  const QList<QByteArray>& sent, const QString& message) {
-        QTest::newRow(name) << device << front << edits << sent << message;
+                  const QList<QByteArray>& sent, const QString& message, int readFrom = 0) {
+        QTest::newRow(name) << device << readFrom << front << edits << sent << message;
     };
     const QString failed = "提示|视频参数配置失败！";
     const QString noSize = "提示|请填入分辨率宽高";
     const QString noRate = "配置失败|帧率不能为0";
     const QString noGop = "配置失败|I帧不能为0";
+    // An accepted write is followed by a read of the streams (and of the custom size).
+    const QByteArray readBack =
+        "{\n\t\"ProtocolCode\":\t1022,\n\t\"Parameters\":\t{\n\t\t\"ChnId\":\t[1]\n\t}\n}";
+    const QByteArray customReadBack = "{\n\t\"ProtocolCode\":\t3129\n}";
     const QList<QByteArray> main{streamWriteBody(0, kStreams[0])};
     QList<int> unselected = kStreams[0];
     unselected[2] = -1;
@@ -451,12 +462,12 @@ void TestVideoParameters::writes_data() {
     sub[4] = 24;
     QList<int> third = kStreams[2];
     third[6] = 9;
-    row("main stream", 10, 0, {}, main, kWritten);
-    row("no bit-rate selection", 11, 0, {"bitRate_1=-1"}, {streamWriteBody(0, unselected)},
-        kWritten);
+    row("main stream", 10, 0, {}, main + QList<QByteArray>{readBack}, kWritten);
+    // The device refuses the rate -1.
+    row("no bit-rate selection", 11, 0, {"bitRate_1=-1"}, {streamWriteBody(0, unselected)}, failed);
     row("tab 2 while tab 1 is custom", 12, 1,
         {"imageSize_1=25", "any_width=1280", "any_height=720", "frameRate_2=24"},
-        {customSizeBody(1280, 720), streamWriteBody(1, sub)}, kWritten);
+        {customSizeBody(1280, 720), streamWriteBody(1, sub), readBack, customReadBack}, kWritten);
     row("custom width empty", 13, 1, {"imageSize_1=25", "any_width=", "any_height=720"}, {},
         noSize);
     row("custom height empty, front frame rate 0", 13, 1,
@@ -467,23 +478,41 @@ void TestVideoParameters::writes_data() {
     row("front I-frame interval 0", 13, 0, {"iFrameRate_1=0"}, {}, noGop);
     row("front I-frame interval empty", 13, 3, {"iFrameRate_4="}, {}, noGop);
     row("other tabs are not checked", 14, 3, {"frameRate_1=0", "iFrameRate_2=", "imageSize_2=-1"},
-        {streamWriteBody(3, kStreams[3])}, kWritten);
+        {streamWriteBody(3, kStreams[3]), readBack}, kWritten);
     row("not custom: width and height stay home", 15, 2, {"any_width=", "imageSize_3=9"},
-        {streamWriteBody(2, third)}, kWritten);
+        {streamWriteBody(2, third), readBack}, kWritten);
     row("reply of 30 bytes", 16, 0, {}, main, failed);
-    row("reply of 31 bytes", 17, 0, {}, main, kWritten);
+    row("reply of 31 bytes", 17, 0, {}, main + QList<QByteArray>{readBack}, kWritten);
     row("empty reply", 18, 0, {}, main, failed);
+    row("refused", 23, 0, {}, main, failed);
+    // A stream the read did not give whole is not written; the others are.
+    row("a member missing from the read", 19, 3, {}, {}, failed);
+    row("another stream of that device", 19, 0, {}, main + QList<QByteArray>{readBack}, kWritten);
+    row("no answer to the read", 20, 0, {}, {}, failed);
+    row("custom size unanswered", 21, 0, {}, {}, failed);
+    // Width 8 is below what the device takes: the stream is not sent after the refusal.
+    row("custom size refused", 22, 0, {"imageSize_1=25", "any_width=8", "any_height=720"},
+        {customSizeBody(8, 720)}, failed);
+    // Read from a device that reports stream 4 whole, written to one that does not report its
+    // profile back.
+    row("a value the device does not hold", 19, 3, {}, {streamWriteBody(3, kStreams[3]), readBack},
+        failed, 10);
 }
 
 void TestVideoParameters::writes() {
     QFETCH(int, device);
+    QFETCH(int, readFrom);
     QFETCH(int, front);
     QFETCH(QStringList, edits);
     QFETCH(QList<QByteArray>, sent);
     QFETCH(QString, message);
 
     Video_Parameters w;
-    w.get_video_param(address(device).constData(), video::streamsReadCommand());
+    if (readFrom == 0) {
+        w.get_video_param(address(device).constData(), video::streamsReadCommand());
+    } else {
+        w.show_read(address(device).constData(), video::readVideo(address(readFrom).constData()));
+    }
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     widget<QTabWidget>(w, "tabWidget")->setCurrentIndex(front);

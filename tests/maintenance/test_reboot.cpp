@@ -59,6 +59,7 @@ void TestReboot::initTestCase() {
         sim_.device(QStringLiteral("ip=198.51.100.%1,type=1102").arg(host));
     }
     sim_.device("ip=198.51.100.75,type=1102,http=hang");
+    sim_.device("ip=198.51.100.76,type=1102,http=bad-request,http-status=200");
     // Rebooted devices are back at once for the next case.
     sim_.arg("--restart-seconds=0");
     QVERIFY2(sim_.start(), qPrintable(sim_.errorString()));
@@ -101,7 +102,12 @@ void TestReboot::reboot_data() {
         << QList<int>{0, 1}
         << QStringLiteral("已重启 2 台设备，以下 2 台设备没有应答：\n%1\n198.51.100.75")
                .arg(TestNetwork::silentAddress());
-    // Which reply counts as an answer (29 bytes or 30) is test_reboot_devices' table.
+    // A device that refuses is named apart, and keeps its row and tick too.
+    QTest::newRow("refusing device stays ticked and is named")
+        << transmitters({70, 76}) << Ticks{{0, Qt::Checked}, {1, Qt::Checked}}
+        << addresses({70, 76}) << addresses({76}) << QList<int>{0}
+        << QStringLiteral("已重启 1 台设备，以下 1 台设备拒绝重启：\n198.51.100.76");
+    // Which reply counts as an answer (29 bytes or 30, a refusal) is test_reboot_devices' table.
 }
 
 void TestReboot::reboot() {

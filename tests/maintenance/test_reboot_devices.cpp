@@ -1,6 +1,6 @@
 // The restart of several devices without a window, against simulated devices on loopback
-// (127.0.0.175-178, commands on port 8175): who is asked in what order, who counts as
-// answered, and the pause after each device.
+// (127.0.0.175-179, commands on port 8175): who is asked in what order, who counts as
+// restarting, silent or refusing, and the pause after each device.
 #include <QElapsedTimer>
 #include <QtTest>
 
@@ -8,6 +8,7 @@
 #include "maintenance/reboot.h"
 
 using corvane::maintenance::kRebootPauseMs;
+using corvane::maintenance::RebootReply;
 using corvane::test::Devsim;
 using corvane::test::DevsimRecord;
 
@@ -20,16 +21,20 @@ private slots:
         sim.device("ip=127.0.0.175,type=1102")
             .device("ip=127.0.0.176,type=307,http=size,http-size=29")
             .device("ip=127.0.0.178,type=307,http=size,http-size=30")
+            // A refusal of some 70 bytes: long enough to pass for a confirmation by length.
+            .device("ip=127.0.0.179,type=2000,http=bad-request,http-status=200")
             .args({"--no-udp", "--http-port=8175", "--restart-seconds=0"});
         QVERIFY2(sim.start(Devsim::Where::Here), qPrintable(sim.errorString()));
 
         // 177 has no device: refused at once, and still followed by the pause.
         const QStringList addresses{"127.0.0.175:8175", "127.0.0.176:8175", "127.0.0.177:8175",
-                                    "127.0.0.178:8175"};
+                                    "127.0.0.178:8175", "127.0.0.179:8175"};
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(corvane::maintenance::reboot_devices(addresses),
-                 QVector<bool>({true, false, false, true}));
+        QCOMPARE(
+            corvane::maintenance::reboot_devices(addresses),
+            QVector<RebootReply>({RebootReply::Confirmed, RebootReply::Silent, RebootReply::Silent,
+                                  RebootReply::Confirmed, RebootReply::Refused}));
         QVERIFY2(timer.elapsed() >= addresses.size() * kRebootPauseMs,
                  qPrintable(QString::number(timer.elapsed())));
 
@@ -43,7 +48,7 @@ private slots:
                 i == 0 ? kRebootPauseMs : requests.at(i - 1).time.msecsTo(requests.at(i).time);
             QVERIFY2(gap >= kRebootPauseMs - 20, qPrintable(QString::number(gap)));
         }
-        QCOMPARE(asked, QStringList({"127.0.0.175", "127.0.0.176", "127.0.0.178"}));
+        QCOMPARE(asked, QStringList({"127.0.0.175", "127.0.0.176", "127.0.0.178", "127.0.0.179"}));
         QCOMPARE(sim.stop(), 0);
     }
 };
