@@ -258,8 +258,9 @@ private slots:
         dripper.waitForFinished(5000);
         QCOMPARE(s.status, 0);
         const QStringList found = addresses_of(parameters_of(s.text));
-        QVERIFY2(found.size() >= 3 && found.size() <= most_kept, qPrintable(found.join(' ')));
-        QVERIFY2(s.ms < 9000, qPrintable(QString::number(s.ms)));
+        const QString outcome = QStringLiteral("%1 ms: %2").arg(s.ms).arg(found.join(' '));
+        QVERIFY2(found.size() >= 3 && found.size() <= most_kept, qPrintable(outcome));
+        QVERIFY2(s.ms < 9000, qPrintable(outcome));
         QVERIFY2(s.log.contains(QStringLiteral(
                      "sweep ended 5000 ms after the last probe; later replies are dropped")),
                  qPrintable(s.log.join('\n')));
