@@ -606,8 +606,22 @@ void Base_Frame::on_checkBox_clicked(bool checked) {
     tx_menu->addAction(tx_audio_action);
     setupTable(checked);
 
-    // Rows carry no language of their own; a new search refills them.
-    if (ui->tableWidget->rowCount() > 0) {
+    // Rows carry no language of their own; a new search refills them. The ticks stay with the
+    // devices found again, by address: an installer who ticked twenty devices need not start
+    // over, and a tick never passes to another device that takes the row.
+    QTableWidget* table = ui->tableWidget;
+    if (table->rowCount() > 0) {
+        QMap<QString, Qt::CheckState> ticks;
+        for (int row : tickedRows()) {
+            ticks.insert(cellText(table, row, 1), table->item(row, 0)->checkState());
+        }
         on_search_clicked();
+        for (int row = 0; row < table->rowCount(); ++row) {
+            QTableWidgetItem* item = table->item(row, 0);
+            const auto tick = ticks.constFind(cellText(table, row, 1));
+            if (hasTickBox(item) && tick != ticks.constEnd()) {
+                item->setCheckState(*tick);
+            }
+        }
     }
 }

@@ -1,7 +1,5 @@
 #include "cli/command_line.h"
 
-#include <QHostAddress>
-
 #include <cmath>
 
 #include "cli/output.h"
@@ -166,7 +164,7 @@ std::optional<std::uint32_t> addressValue(const QString& text) {
 }
 
 QString addressText(std::uint32_t value) {
-    return QHostAddress(value).toString();
+    return QString::fromStdString(ipv4_text(value));
 }
 
 QCommandLineOption valued(const char* name) {
@@ -183,7 +181,7 @@ QByteArray withRequestTimeout(const char* help) {
 
 void applyRequestTimeout(const Invocation& in) {
     // The silence rule of a request is 1.5 s; a bound below it would cut that rule short.
-    set_request_time_limit(in.timeoutMs(1500, 10000));
+    set_request_time_limit(in.timeoutMs(1500, kDefaultRequestLimitMs));
 }
 
 int run(const QStringList& arguments) {

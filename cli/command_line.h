@@ -63,8 +63,10 @@ private:
     QCommandLineParser parser_;
 };
 
-// The canonical text of a dotted IPv4 address and its value; nothing for any other text.
+// The value of a dotted IPv4 address, its parts decimal also with leading zeros
+// ("198.051.100.010" is 198.51.100.10); nothing for any other text.
 std::optional<std::uint32_t> addressValue(const QString& text);
+// The canonical text of an address value, as every output and every request carries it.
 QString addressText(std::uint32_t value);
 
 // The whole program, given its arguments without the program name; returns the exit status.

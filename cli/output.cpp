@@ -74,7 +74,11 @@ void useByteStreams() {
 QString printable(const QString& text) {
     QString shown = text;
     for (QChar& c : shown) {
-        if (c.category() == QChar::Other_Control) {
+        const char16_t u = c.unicode();
+        // The bidirectional embeddings, overrides and isolates reorder what is shown around
+        // them: a version could make an address or a MAC read as another.
+        const bool bidi = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+        if (c.category() == QChar::Other_Control || bidi) {
             c = QLatin1Char('?');
         }
     }
@@ -82,13 +86,16 @@ QString printable(const QString& text) {
 }
 
 QString csvField(const QString& text) {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r'))) {
-        return text;
+    QString field = printable(text);
+    // A spreadsheet takes a field that starts with one of these for a formula and runs it.
+    if (!field.isEmpty() && QStringLiteral("=+-@").contains(field.front())) {
+        field.prepend(QLatin1Char('\''));
     }
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"'))) {
+        return field;
+    }
+    field.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + field + QLatin1Char('"');
 }
 
 std::string utf8(const QString& text) {

@@ -29,9 +29,12 @@ bool standardOutputIsTerminal();
 // CR LF in its text mode, which would also change the line breaks inside a quoted CSV field.
 void useByteStreams();
 
-// A device's text for a terminal: control characters (escape sequences above all) show as '?'.
+// A device's text for a terminal: control characters (escape sequences above all) and the
+// bidirectional controls U+202A-U+202E and U+2066-U+2069 show as '?'.
 QString printable(const QString& text);
-// A CSV field, quoted when it holds a comma, a quotation mark or a line break.
+// A device's text as a CSV field: filtered as printable() does, "'" put in front of a text
+// that starts with "=", "+", "-" or "@" (a spreadsheet would run it as a formula), quoted
+// when it holds a comma or a quotation mark.
 QString csvField(const QString& text);
 
 std::string utf8(const QString& text);

@@ -26,8 +26,10 @@ Options:
   --kind KIND             only devices of this kind: tx (kinds 1102 and 1200), rx, kvm_rx
   --version-prefix TEXT   only devices whose firmware version starts with TEXT
   --json                  a JSON array, one object per device
-  --csv                   comma-separated values under a header line (fields with a comma,
-                          quotation mark or line break quoted; lines end in LF)
+  --csv                   comma-separated values under a header line (device texts
+                          filtered as in the table, "'" before a field that starts with =,
+                          +, - or @, fields with a comma or quotation mark quoted; lines end
+                          in LF)
   -q, --quiet             only the addresses, one a line (for the other commands)
   --verbose               the sweep's diagnostics on standard error
   -h, --help              this text
@@ -156,7 +158,7 @@ std::vector<Device_Info> sweep() {
 }
 
 const Device_Info* findDevice(const std::vector<Device_Info>& devices, const QString& address) {
-    // By value: a device may report its address with leading zeros.
+    // By value, whatever form of the address was given.
     const std::optional<std::uint32_t> wanted = addressValue(address);
     if (!wanted) {
         return nullptr;

@@ -36,7 +36,9 @@ std::mutex command_mutex;
 char reply_buffer[kReplyBufferSize];
 std::int32_t reply_length = 0;
 std::int32_t reply_done = 0;
-long request_limit_ms = 0;  // 0: no bound on the whole request
+// A device that answers a byte now and then, or sends a body without end, would otherwise
+// hold the caller (the window above all) for as long as it keeps sending.
+long request_limit_ms = kDefaultRequestLimitMs;  // 0: no bound on the whole request
 
 // A reply body that lands directly in a fixed buffer. Bytes beyond its capacity are consumed
 // and dropped, so an over-long reply is cut instead of failing the parse.

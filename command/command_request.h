@@ -16,9 +16,12 @@
 // Returns 0 in every case; all calls in the process are serialised.
 int send_http_cmd(const char* address, const char* body, char* reply, std::size_t reply_capacity);
 
+// The bound on a whole request unless set_request_time_limit says otherwise.
+inline constexpr long kDefaultRequestLimitMs = 10000;
+
 // Bounds every later request of the process as a whole: once `milliseconds` have passed since
-// it started, it ends like one that got no reply, even while the device keeps sending. Without
-// it (0, the default) a device that answers a few bytes at a time holds the caller for as long
-// as it keeps sending; the wait for a silent device is the three empty polls either way.
-// Waits for a request in progress to end.
+// it started, it ends like one that got no reply, even while the device keeps sending (10 s
+// unless set). With 0 there is no bound, and a device that answers a few bytes at a time holds
+// the caller for as long as it keeps sending; the wait for a silent device is the three empty
+// polls either way. Waits for a request in progress to end.
 void set_request_time_limit(long milliseconds);

@@ -19,6 +19,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "json/json_document.h"
@@ -90,6 +91,78 @@ void log_location(int line) {
     log("%s:%d", "http_server", line);
 }
 
+// Length of the well-formed UTF-8 sequence at text[at], with its code point; 0 when the bytes
+// there are none.
+std::size_t utf8_sequence(std::string_view text, std::size_t at, char32_t& code) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    // The second byte's range, narrower after some leads: it rules out over-long forms,
+    // surrogates and code points beyond U+10FFFF.
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < length)
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[at + k]);
+        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+            return 0;
+        code = (code << 6) | (next & 0x3Fu);
+    }
+    return length;
+}
+
+// Peer text as the log shows it. Whoever reaches the port writes here, and the log goes to the
+// operator's terminal: control characters (C0, DEL, C1), the bidirectional controls and bytes
+// that are no part of a UTF-8 character appear as \xNN, so no escape sequence gets through.
+// `keep_layout` keeps line ends and tabs, the layout of a text the tool wrote itself.
+std::string log_text(std::string_view text, bool keep_layout) {
+    static const char hex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        char32_t code = 0;
+        std::size_t length = utf8_sequence(text, at, code);
+        const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F) ||
+                             (code >= 0x202A && code <= 0x202E) ||
+                             (code >= 0x2066 && code <= 0x2069);
+        const bool layout = keep_layout && (code == '\n' || code == '\t');
+        if (length > 0 && (!control || layout)) {
+            shown.append(text.substr(at, length));
+            at += length;
+            continue;
+        }
+        // A byte that is no part of a character is escaped alone.
+        const std::size_t end = at + std::max<std::size_t>(length, 1);
+        for (; at < end; ++at) {
+            const unsigned char byte = static_cast<unsigned char>(text[at]);
+            shown += "\\x";
+            shown += hex[byte >> 4];
+            shown += hex[byte & 0x0F];
+        }
+    }
+    return shown;
+}
+
 // Reads the command from a request body and writes the answer, if there is one, into
 // `answer` (no NUL); *answer_length stays 0 when there is none.
 void handle_body(const char* body, int length, char* answer, int* answer_length) {
@@ -110,7 +183,7 @@ void handle_body(const char* body, int length, char* answer, int* answer_length)
     }
     std::memcpy(text, body, static_cast<std::size_t>(length));
     text[length] = '\0';
-    log("ptHttpMs %s, len=%d", text, length);
+    log("ptHttpMs %s, len=%d", log_text(text, false).c_str(), length);
 
     neb::CJsonObject command;
     command.FromText(text);  // up to the first NUL
@@ -124,7 +197,7 @@ void handle_body(const char* body, int length, char* answer, int* answer_length)
         std::memcpy(answer, pretty.data(), n);
         *answer_length = static_cast<int>(n);
     } else {
-        log("unknwn cmd %d (%s)", code, command.PrettyText().c_str());
+        log("unknwn cmd %d (%s)", code, log_text(command.PrettyText(), true).c_str());
     }
 }
 

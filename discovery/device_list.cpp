@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QDebug>
@@ -46,15 +47,17 @@ void DeviceList::refill_from_text(const char* text, int& nothing_found) {
         neb::CJsonObject& reply = replies.Element(i);
         neb::CJsonObject& net = reply.Member("NetConfig").Element(0);
         // Every action is aimed at this text: one that names no reachable address, or that a
-        // cut would turn into another device's address, gives no record.
+        // cut would turn into another device's address, gives no record. The record holds the
+        // canonical form, since "198.051.100.010" read elsewhere as octal names another host.
         const std::string address = net.ReadText("IpAddr");
-        if (!ipv4_value(address)) {
+        const std::optional<std::string> canonical = canonical_ipv4(address);
+        if (!canonical) {
             qDebug() << "reply without a dotted IPv4 address left out:"
                      << QString::fromStdString(address);
             continue;
         }
         Device_Info info{};
-        copy_field(info.ip, address);
+        copy_field(info.ip, *canonical);
         std::uint32_t type = 0;
         if (reply.ReadUint32("DeviceType", type)) {
             info.type = type;

@@ -41,7 +41,8 @@ public:
 
     // Refills the list from a collected text ({"ProtocolCode":999,"Parameters":[...]}).
     // A reply whose "IpAddr" is not a dotted IPv4 address gives no record (it is logged); when
-    // no reply gives one, the sweep found nothing.
+    // no reply gives one, the sweep found nothing. The record's `ip` is the canonical text of
+    // the address (parts decimal, without leading zeros).
     void refill_from_text(const char* text, int& nothing_found);
 
     // A copy of the records, taken under the mutex.

@@ -8,10 +8,14 @@
 #include <QUdpSocket>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "discovery/ipv4_address.h"
 
 namespace sock = corvane::sock;
 
@@ -58,11 +62,15 @@ bool handle_datagram(const char* data, std::size_t length) {
     }
     neb::CJsonObject reply;
     const bool parsed = reply.FromText(std::string(data, length));
-    const std::string address = reply.Member("NetConfig").Element(0).ReadText("IpAddr");
+    std::string address = reply.Member("NetConfig").Element(0).ReadText("IpAddr");
     // Devices send dotted IPv4 texts; a longer one is no address: the reply is dropped rather
     // than cut, since cut texts could collide with a real address.
     if (address.size() >= discovery_address_capacity) {
         return false;
+    }
+    // "198.051.100.010" and "198.51.100.10" are one device; its record holds the latter.
+    if (std::optional<std::string> canonical = canonical_ipv4(address)) {
+        address = std::move(*canonical);
     }
     bool fresh;
     {
@@ -97,16 +105,35 @@ bool is_probe_entry(const QNetworkAddressEntry& entry) {
 }
 
 void receive_replies(sock::native_socket descriptor) {
+    static const SweepEnd never;
+    receive_replies_until(descriptor, never);
+}
+
+void receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) {
+    using clock = SweepEnd::clock;
+    constexpr long silence_ms = discovery_wait_seconds * 1000;
     int count = 0;
     char buffer[discovery_datagram_capacity];
     sockaddr_in sender{};
+    bool ended = false;  // the sweep's end came before this socket fell silent
     for (;;) {
-        if (sock::wait_readable(descriptor, discovery_wait_seconds) != 1) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end.get() - clock::now());
+        if (left.count() <= 0) {
+            ended = true;
+            break;
+        }
+        const long wait_ms = left.count() < silence_ms ? long(left.count()) : silence_ms;
+        if (sock::wait_readable_ms(descriptor, wait_ms) != 1) {
+            ended = wait_ms < silence_ms;
             break;
         }
         bool accepted;
         do {
             accepted = false;
+            if (clock::now() >= end.get()) {
+                break;
+            }
             std::memset(buffer, 0, sizeof(buffer));
             const long received =
                 sock::receive_datagram(descriptor, buffer, sizeof(buffer), &sender);
@@ -123,6 +150,23 @@ void receive_replies(sock::native_socket descriptor) {
         } while (accepted && count < discovery_datagrams_per_socket);
         if (count >= discovery_datagrams_per_socket) {
             break;
+        }
+    }
+    if (ended) {
+        qDebug() << "sweep ended" << discovery_sweep_limit.count()
+                 << "ms after the last probe; later replies are dropped";
+        // What came in meanwhile is read out and dropped, each datagram logged; never waited
+        // for, and within the socket's datagram bound.
+        while (count < discovery_datagrams_per_socket &&
+               sock::wait_readable_ms(descriptor, 0) == 1) {
+            const long received =
+                sock::receive_datagram(descriptor, buffer, sizeof(buffer), &sender);
+            if (received <= 0) {
+                break;
+            }
+            ++count;
+            qDebug() << "reply after the sweep's end dropped, from"
+                     << qUtf8Printable(QHostAddress(ntohl(sender.sin_addr.s_addr)).toString());
         }
     }
     sock::closesocket(descriptor);
@@ -175,6 +219,7 @@ int search_device(char* result, std::size_t capacity) {
     destination.sin_port = htons(discovery_port);
     destination.sin_addr.s_addr = inet_addr(discovery_address);
 
+    SweepEnd sweep_end;
     std::vector<std::thread> threads;
     threads.reserve(descriptors.size());
     for (sock::native_socket descriptor : descriptors) {
@@ -195,12 +240,14 @@ int search_device(char* result, std::size_t capacity) {
             sock::set_receive_timeout(descriptor, discovery_wait_seconds);
         }
         try {
-            threads.emplace_back(receive_replies, descriptor);
+            threads.emplace_back(receive_replies_until, descriptor, std::cref(sweep_end));
         } catch (const std::system_error&) {
             qDebug() << "receive thread not started";
             sock::closesocket(descriptor);
         }
     }
+
+    sweep_end.set(SweepEnd::clock::now() + discovery_sweep_limit);
 
     for (std::thread& thread : threads) {
         thread.join();

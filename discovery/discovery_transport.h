@@ -2,6 +2,8 @@
 // replies are collected by one receive thread per socket and handed back as one compact text.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <set>
@@ -23,6 +25,9 @@ inline constexpr std::size_t discovery_datagram_capacity = 1400;
 inline constexpr int discovery_datagrams_per_socket = 255;
 inline constexpr std::size_t discovery_address_capacity = 1024;
 inline constexpr long discovery_wait_seconds = 1;
+// A sweep takes replies until this long after its last probe left: a host that answers just
+// under every second would otherwise keep it, and the window, busy without end.
+inline constexpr std::chrono::milliseconds discovery_sweep_limit{5000};
 // Room for a burst of 255 full-size replies with the kernel's per-datagram overhead.
 inline constexpr int discovery_receive_buffer = 255 * 4096;
 
@@ -41,14 +46,29 @@ extern void (*reply_handling_hook)(const char* data, std::size_t length);
 // address, and not 127.0.0.1.
 bool is_probe_entry(const QNetworkAddressEntry& entry);
 
-// Runs one sweep (at least one second) and writes the compact result text with its NUL into
-// `result`, never more than `capacity` bytes. Replies that would not fit are left out, so the
-// text is always a whole document. Returns 0; -1 when `result` cannot hold even the empty
-// document (37 bytes), in which case it holds "" if it has room for the NUL.
-// One sweep at a time: a second caller waits for the first.
+// When a sweep stops taking replies. Unset (no end) until the last probe has left, and for a
+// receive thread outside a sweep.
+class SweepEnd {
+public:
+    using clock = std::chrono::steady_clock;
+    void set(clock::time_point at) { at_ = at.time_since_epoch().count(); }
+    clock::time_point get() const { return clock::time_point(clock::duration(at_.load())); }
+
+private:
+    std::atomic<clock::rep> at_{clock::duration::max().count()};
+};
+
+// Runs one sweep (at least one second, at most five after the last probe left) and writes the
+// compact result text with its NUL into `result`, never more than `capacity` bytes. Replies
+// that would not fit are left out, so the text is always a whole document. Returns 0; -1 when
+// `result` cannot hold even the empty document (37 bytes), in which case it holds "" if it has room
+// for the NUL. One sweep at a time: a second caller waits for the first.
 int search_device(char* result, std::size_t capacity);
 
 // Receive thread body: reads the replies of one socket until a one-second silence or the
 // 255th datagram, then closes the descriptor. A reply whose handling fails is dropped with a
 // log line; nothing leaves the thread.
 void receive_replies(corvane::sock::native_socket descriptor);
+// The same within a sweep: at `end` the thread stops waiting; what is still queued then, or
+// read after it, is dropped, each datagram with a log line.
+void receive_replies_until(corvane::sock::native_socket descriptor, const SweepEnd& end);

@@ -29,3 +29,22 @@ std::optional<std::uint32_t> ipv4_value(std::string_view text) {
     }
     return value;
 }
+
+std::string ipv4_text(std::uint32_t value) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        text += std::to_string((value >> shift) & 0xFFu);
+        if (shift > 0) {
+            text += '.';
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> canonical_ipv4(std::string_view text) {
+    const std::optional<std::uint32_t> value = ipv4_value(text);
+    if (!value) {
+        return std::nullopt;
+    }
+    return ipv4_text(*value);
+}

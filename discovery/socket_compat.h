@@ -83,17 +83,17 @@ inline native_socket duplicate(native_socket s) {
 #endif
 }
 
-// Waits up to `seconds` for the socket to become readable: 1 when readable, 0 on time-out,
-// -1 on error. select() as on Windows; a BSD descriptor beyond FD_SETSIZE cannot go into an
-// fd_set without writing past it, so that one is waited for with poll() instead.
-inline int wait_readable(native_socket s, long seconds) {
+// Waits up to `milliseconds` for the socket to become readable: 1 when readable, 0 on
+// time-out, -1 on error. select() as on Windows; a BSD descriptor beyond FD_SETSIZE cannot go
+// into an fd_set without writing past it, so that one is waited for with poll() instead.
+inline int wait_readable_ms(native_socket s, long milliseconds) {
 #ifndef _WIN32
     if (s < 0) {
         return -1;
     }
     if (s >= FD_SETSIZE) {
         pollfd p{s, POLLIN, 0};
-        int r = ::poll(&p, 1, static_cast<int>(seconds * 1000));
+        int r = ::poll(&p, 1, static_cast<int>(milliseconds));
         if (r > 0 && (p.revents & (POLLERR | POLLNVAL))) {
             return -1;
         }
@@ -104,8 +104,8 @@ inline int wait_readable(native_socket s, long seconds) {
     FD_ZERO(&readable);
     FD_SET(s, &readable);
     timeval timeout{};
-    timeout.tv_sec = seconds;
-    timeout.tv_usec = 0;
+    timeout.tv_sec = milliseconds / 1000;
+    timeout.tv_usec = (milliseconds % 1000) * 1000;
 #ifdef _WIN32
     int r = ::select(0, &readable, nullptr, nullptr, &timeout);
 #else
@@ -115,6 +115,11 @@ inline int wait_readable(native_socket s, long seconds) {
         return r < 0 ? -1 : 0;
     }
     return FD_ISSET(s, &readable) ? 1 : 0;
+}
+
+// The same, for whole seconds.
+inline int wait_readable(native_socket s, long seconds) {
+    return wait_readable_ms(s, seconds * 1000);
 }
 
 // Reads one datagram. A datagram longer than `capacity` is consumed and reported as -1,

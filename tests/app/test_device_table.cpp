@@ -91,6 +91,8 @@ private slots:
     void second_search_shows_only_present_devices();
     void search_finding_nothing_keeps_rows();
     void language_switch_searches_again_when_rows_exist();
+    void language_switch_keeps_ticks_by_address_data();
+    void language_switch_keeps_ticks_by_address();
 
 private:
     void search(Base_Frame& window);
@@ -249,7 +251,6 @@ void TestDeviceTable::language_switch_searches_again_when_rows_exist() {
     const int after_search = probesSeen(sim);
     QVERIFY(after_search > 0);
     QTableWidget* table = widget<QTableWidget>(window, "tableWidget");
-    table->item(0, 0)->setCheckState(Qt::Checked);
 
     box = widget<QCheckBox>(window, "checkBox");
     box->click();  // English, with rows: a new search renews the rows
@@ -257,7 +258,6 @@ void TestDeviceTable::language_switch_searches_again_when_rows_exist() {
     QCOMPARE(table->horizontalHeader()->model()->headerData(2, Qt::Horizontal).toString(),
              QStringLiteral("Type"));
     QCOMPARE(table->rowCount(), 2);
-    QCOMPARE(table->item(0, 0)->checkState(), Qt::Unchecked);
     QCOMPARE(text(table, 0, 1), QStringLiteral("198.51.100.200"));
     QCOMPARE(text(table, 1, 1), QStringLiteral("198.51.100.30"));
     headerStaysAboveRows(window, QStringLiteral("Type"));
@@ -271,6 +271,60 @@ void TestDeviceTable::language_switch_searches_again_when_rows_exist() {
         QTRY_VERIFY_WITH_TIMEOUT(probesSeen(sim) > probes, 5000);
         headerStaysAboveRows(window, type);
     }
+}
+
+void TestDeviceTable::language_switch_keeps_ticks_by_address_data() {
+    QTest::addColumn<QStringList>("before");    // devices of the first search
+    QTest::addColumn<QStringList>("ticked");    // addresses ticked then
+    QTest::addColumn<QStringList>("after");     // devices answering the switch's search
+    QTest::addColumn<QStringList>("expected");  // addresses ticked after the switch
+    const QString tx20 = QStringLiteral("ip=198.51.100.20,type=1102");
+    const QString tx200 = kFleet[0];
+    const QString rx30 = kFleet[1];
+    QTest::newRow("same devices") << QStringList{tx20, tx200, rx30}
+                                  << QStringList{"198.51.100.200", "198.51.100.30"}
+                                  << QStringList{tx20, tx200, rx30}
+                                  << QStringList{"198.51.100.200", "198.51.100.30"};
+    // The row of the vanished device goes to .200, which was not ticked.
+    QTest::newRow("a ticked device gone")
+        << QStringList{tx20, tx200, rx30} << QStringList{"198.51.100.20", "198.51.100.30"}
+        << QStringList{tx200, rx30} << QStringList{"198.51.100.30"};
+    // A new device takes the first row; the tick moves with .200 to the second.
+    QTest::newRow("a new device first")
+        << QStringList{tx200, rx30} << QStringList{"198.51.100.200"}
+        << QStringList{tx20, tx200, rx30} << QStringList{"198.51.100.200"};
+}
+
+void TestDeviceTable::language_switch_keeps_ticks_by_address() {
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, ticked);
+    QFETCH(QStringList, after);
+    QFETCH(QStringList, expected);
+    Base_Frame window;
+    window.show();
+    QTableWidget* table = widget<QTableWidget>(window, "tableWidget");
+    {
+        Devsim sim;
+        QVERIFY2(startFleet(sim, before), qPrintable(sim.errorString()));
+        search(window);
+        QCOMPARE(table->rowCount(), before.size());
+        for (int r = 0; r < table->rowCount(); ++r) {
+            if (ticked.contains(text(table, r, 1))) {
+                table->item(r, 0)->setCheckState(Qt::Checked);
+            }
+        }
+    }
+    Devsim sim;
+    QVERIFY2(startFleet(sim, after), qPrintable(sim.errorString()));
+    widget<QCheckBox>(window, "checkBox")->click();  // English, and a new search
+    QCOMPARE(table->rowCount(), after.size());
+    QStringList now;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        if (table->item(r, 0)->checkState() != Qt::Unchecked) {
+            now << text(table, r, 1);
+        }
+    }
+    QCOMPARE(now, expected);
 }
 
 void TestDeviceTable::headerStaysAboveRows(Base_Frame& window, const QString& typeLabel) {

@@ -36,10 +36,15 @@ const QStringList kDevices{
     "ip=198.51.100.50,type=307",
     "ip=198.51.100.60,type=1102,stream3=Profile:omit",
 };
-// Read from a configuration file: a comma, quotation marks and an escape sequence.
-const char kOddDevice[] =
+// Read from a configuration file: a comma, quotation marks, an escape sequence and a
+// right-to-left override; then versions a spreadsheet would take for formulas.
+const char kOddDevices[] =
     "{\"devices\":[{\"ip\":\"198.51.100.13\",\"type\":1200,"
-    "\"version\":\"V9,\\\"b\\\"\\u001b[31m\"}]}";
+    "\"version\":\"V9,\\\"b\\\"\\u001b[31m\\u202ex\"},"
+    "{\"ip\":\"198.51.100.42\",\"type\":2000,\"version\":\"=1+1\"},"
+    "{\"ip\":\"198.51.100.43\",\"type\":2000,\"version\":\"+1\"},"
+    "{\"ip\":\"198.51.100.44\",\"type\":2000,\"version\":\"-1\"},"
+    "{\"ip\":\"198.51.100.45\",\"type\":2000,\"version\":\"@SUM(A1)\\u2066\"}]}";
 
 struct Run {
     int exit = -1;
@@ -93,7 +98,7 @@ void TestCli::initTestCase() {
         return;
     }
     QFile config(dir_.filePath("devices.json"));
-    QVERIFY(config.open(QIODevice::WriteOnly) && config.write(kOddDevice) > 0);
+    QVERIFY(config.open(QIODevice::WriteOnly) && config.write(kOddDevices) > 0);
     config.close();
     // A folder named for the transmitters' image, with a file of three and a half pieces.
     QVERIFY(QDir(dir_.path()).mkpath("update_app_tx"));
@@ -182,29 +187,41 @@ void TestCli::commands_data() {
                   "198.51.100.20", "198.51.100.21", "198.51.100.22", "198.51.100.23",
                   "198.51.100.60", "198.51.100.11", "198.51.100.16", "198.51.100.30",
                   "198.51.100.31", "198.51.100.50", "198.51.100.12", "198.51.100.40",
-                  "198.51.100.41"})
+                  "198.51.100.41", "198.51.100.42", "198.51.100.43", "198.51.100.44",
+                  "198.51.100.45"})
         << "" << QStringList{};
     QTest::newRow("scan table keeps escapes off the terminal")
         << QStringList{"scan", "--kind", "TX", "--version-prefix", "V9"} << 0
-        << "^ADDRESS +KIND +VERSION .*\n198\\.51\\.100\\.13  TX +V9,\"b\"\\?\\[31m +255"
+        << "^ADDRESS +KIND +VERSION .*\n198\\.51\\.100\\.13  TX +V9,\"b\"\\?\\[31m\\?x +255"
         << "" << QStringList{};
-    QTest::newRow("scan csv quotes") << QStringList{"scan", "--csv", "--version-prefix", "V9"} << 0
-                                     << "^address,kind,version,mask,gateway,mac,uptime\n"
-                                        "198\\.51\\.100\\.13,TX,\"V9,\"\"b\"\"\x1b\\[31m\",255\\."
-                                        "255\\.255\\.0,[^,]+,[^,]+,[^,\n]+\n$"
-                                     << "" << QStringList{};
+    QTest::newRow("scan csv filtered and quoted")
+        << QStringList{"scan", "--csv", "--version-prefix", "V9"} << 0
+        << "^address,kind,version,mask,gateway,mac,uptime\n"
+           "198\\.51\\.100\\.13,TX,\"V9,\"\"b\"\"\\?\\[31m\\?x\",255\\."
+           "255\\.255\\.0,[^,]+,[^,]+,[^,\n]+\n$"
+        << "" << QStringList{};
+    QTest::newRow("scan csv formulas kept as text")
+        << QStringList{"scan", "--csv", "--kind", "kvm_rx"} << 0
+        << "\n198\\.51\\.100\\.42,KVM_RX,'=1\\+1,[^\n]*\n198\\.51\\.100\\.43,KVM_RX,'\\+1,"
+           "[^\n]*\n198\\.51\\.100\\.44,KVM_RX,'-1,[^\n]*\n198\\.51\\.100\\.45,KVM_RX,"
+           "'@SUM\\(A1\\)\\?,[^\n]*\n$"
+        << "" << QStringList{};
     QTest::newRow("scan json")
         << QStringList{"scan", "--json", "--kind", "kvm_rx"} << 0
         << "^\\[\\{\"address\":\"198\\.51\\.100\\.12\",[^}]*\"kind\":\"KVM_RX\",[^}]*"
            "\"type\":2000,[^}]*\\},\\{\"address\":\"198\\.51\\.100\\.40\"[^]]*41[^]]*\\]$"
         << "" << QStringList{};
-    QTest::newRow("scan json escapes")
+    QTest::newRow("scan json exact")
         << QStringList{"scan", "--json", "--version-prefix", "V9"} << 0
-        << "\"type\":1200,.*\"version\":\"V9,\\\\\"b\\\\\"\\\\u001b\\[31m\""
+        << "\"type\":1200,.*\"version\":\"V9,\\\\\"b\\\\\"\\\\u001b\\[31m\u202ex\""
         << "" << QStringList{};
 
     QTest::newRow("audio-in read")
         << QStringList{"audio-in", tx} << 0 << "^198\\.51\\.100\\.10: input=hdmi\n$"
+        << "" << QStringList{tx + "=3052"};
+    // Leading zeros are decimal: the request and the line go to 198.51.100.10.
+    QTest::newRow("address with leading zeros")
+        << QStringList{"audio-in", "198.051.100.010"} << 0 << "^198\\.51\\.100\\.10: input=hdmi\n$"
         << "" << QStringList{tx + "=3052"};
     QTest::newRow("audio-in written and read back")
         << QStringList{"audio-in", tx, "--input", "jack", "--json"} << 0

@@ -140,6 +140,14 @@ void ScriptedPeer::run() {
                 }
             }
             break;
+        case PeerScript::Kind::Endless:
+            if (read_request(fd) &&
+                ::send(accepted, script_.reply.constData(), script_.reply.size(), kNoSignal) >= 0) {
+                const QByteArray piece(script_.piece_size, 'e');
+                while (!stop_ && ::send(accepted, piece.constData(), piece.size(), kNoSignal) >= 0)
+                    std::this_thread::sleep_for(script_.piece_delay);
+            }
+            break;
         case PeerScript::Kind::Silent:
             if (read_request(fd) && wait_readable(fd, stop_, 10000)) {
                 char c;

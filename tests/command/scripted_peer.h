@@ -12,6 +12,8 @@ struct PeerScript {
     enum class Kind {
         Reply,        // send `reply` at once
         Pieces,       // send `reply` in pieces of `piece_size` bytes, `piece_delay` apart
+        Endless,      // send `reply`, then `piece_size` more bytes every `piece_delay` until
+                      // the client closes
         Silent,       // read the request, never answer, wait for the client to close
         CloseAtOnce,  // accept, then close without reading
     };

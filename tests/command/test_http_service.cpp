@@ -206,6 +206,20 @@ void TestHttpService::logsEvents_data() {
                                 << QByteArray(
                                        "len=18unknwn cmd 7 ({\n\t\"ProtocolCode\":\t7\n})"
                                        "http_server:144");
+    // Whoever reaches the port writes to the operator's terminal: controls (C0, C1 in UTF-8),
+    // bidirectional controls and stray bytes are escaped; other characters stay.
+    QTest::newRow("terminal controls escaped")
+        << QByteArray("\x1b]0;x\x07\x1b[2J\r\n\xc2\x9b\xe2\x80\xae\xff\x7f")
+        << QByteArray(
+               "ptHttpMs \\x1b]0;x\\x07\\x1b[2J\\x0d\\x0a\\xc2\\x9b\\xe2\\x80\\xae\\xff"
+               "\\x7f, len=19unknwn cmd 0 ()http_server:144");
+    QTest::newRow("controls in the document read")
+        << QByteArray("{\"ProtocolCode\":7,\"v\":\"\xe8\xa7\x86\\u009b\\u2066\"}")
+        << QByteArray(
+               "{\"ProtocolCode\":7,\"v\":\"\xe8\xa7\x86\\u009b\\u2066\"}, len=40unknwn cmd 7 "
+               "({\n\t\"ProtocolCode\":\t7,\n\t\"v\":\t\"\xe8\xa7\x86\\xc2\\x9b\\xe2\\x81\\xa6\"\n}"
+               ")"
+               "http_server:144");
 }
 
 void TestHttpService::logsEvents() {

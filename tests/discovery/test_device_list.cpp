@@ -149,32 +149,53 @@ void TestDeviceList::ipv4_value_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<uint>("value");
-    QTest::newRow("plain") << QByteArray("192.168.1.20") << true << 0xC0A80114u;
-    QTest::newRow("past 2^31") << QByteArray("192.168.100.200") << true << 0xC0A864C8u;
-    QTest::newRow("zeros") << QByteArray("0.0.0.0") << true << 0u;
-    QTest::newRow("top") << QByteArray("255.255.255.255") << true << 0xFFFFFFFFu;
-    QTest::newRow("15 characters") << QByteArray("001.002.003.004") << true << 0x01020304u;
-    QTest::newRow("16 characters") << QByteArray("198.51.100.2001") << false << 0u;
-    QTest::newRow("part over 255") << QByteArray("1.2.3.256") << false << 0u;
-    QTest::newRow("three parts") << QByteArray("1.2.3") << false << 0u;
-    QTest::newRow("five parts") << QByteArray("1.2.3.4.5") << false << 0u;
-    QTest::newRow("empty part") << QByteArray("1..3.4") << false << 0u;
-    QTest::newRow("trailing dot") << QByteArray("1.2.3.4.") << false << 0u;
-    QTest::newRow("four digits") << QByteArray("1.2.3.0004") << false << 0u;
-    QTest::newRow("letters") << QByteArray("a.b.c.d") << false << 0u;
-    QTest::newRow("empty") << QByteArray("") << false << 0u;
-    QTest::newRow("blank inside") << QByteArray("1.2.3. 4") << false << 0u;
+    QTest::addColumn<QByteArray>("canonical");  // also what a device's record holds
+    QTest::newRow("plain") << QByteArray("192.168.1.20") << true << 0xC0A80114u
+                           << QByteArray("192.168.1.20");
+    QTest::newRow("past 2^31") << QByteArray("192.168.100.200") << true << 0xC0A864C8u
+                               << QByteArray("192.168.100.200");
+    QTest::newRow("zeros") << QByteArray("0.0.0.0") << true << 0u << QByteArray("0.0.0.0");
+    QTest::newRow("top") << QByteArray("255.255.255.255") << true << 0xFFFFFFFFu
+                         << QByteArray("255.255.255.255");
+    // Decimal, never octal: read as octal these would aim at 198.41.100.8 and 127.0.0.8.
+    QTest::newRow("leading zeros")
+        << QByteArray("198.051.100.010") << true << 0xC633640Au << QByteArray("198.51.100.10");
+    QTest::newRow("loopback with leading zeros")
+        << QByteArray("127.000.000.010") << true << 0x7F00000Au << QByteArray("127.0.0.10");
+    QTest::newRow("15 characters")
+        << QByteArray("001.002.003.004") << true << 0x01020304u << QByteArray("1.2.3.4");
+    QTest::newRow("16 characters") << QByteArray("198.51.100.2001") << false << 0u << QByteArray();
+    QTest::newRow("part over 255") << QByteArray("1.2.3.256") << false << 0u << QByteArray();
+    QTest::newRow("three parts") << QByteArray("1.2.3") << false << 0u << QByteArray();
+    QTest::newRow("five parts") << QByteArray("1.2.3.4.5") << false << 0u << QByteArray();
+    QTest::newRow("empty part") << QByteArray("1..3.4") << false << 0u << QByteArray();
+    QTest::newRow("trailing dot") << QByteArray("1.2.3.4.") << false << 0u << QByteArray();
+    QTest::newRow("four digits") << QByteArray("1.2.3.0004") << false << 0u << QByteArray();
+    QTest::newRow("letters") << QByteArray("a.b.c.d") << false << 0u << QByteArray();
+    QTest::newRow("empty") << QByteArray("") << false << 0u << QByteArray();
+    QTest::newRow("blank inside") << QByteArray("1.2.3. 4") << false << 0u << QByteArray();
 }
 
 void TestDeviceList::ipv4_value() {
     QFETCH(QByteArray, text);
     QFETCH(bool, valid);
     QFETCH(uint, value);
-    const auto parsed = ::ipv4_value(std::string_view(text.constData(), text.size()));
+    QFETCH(QByteArray, canonical);
+    const std::string_view view(text.constData(), std::size_t(text.size()));
+    const auto parsed = ::ipv4_value(view);
     QCOMPARE(parsed.has_value(), valid);
-    if (valid) {
-        QCOMPARE(*parsed, value);
+    QCOMPARE(QByteArray::fromStdString(canonical_ipv4(view).value_or("")), canonical);
+    if (!valid) {
+        return;
     }
+    QCOMPARE(*parsed, value);
+    // Every action and every output takes the record's address.
+    int flag = 0;
+    device_list().refill_from_text(collected(reply(text.toStdString(), "1102", "v")).c_str(), flag);
+    QCOMPARE(flag, 0);
+    const auto records = device_list().snapshot();
+    QCOMPARE(records.size(), std::size_t(1));
+    QCOMPARE(QByteArray(records[0].ip), canonical);
 }
 
 void TestDeviceList::only_dotted_addresses_give_records_data() {

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QThread>
 #include <QtTest>
 #include <algorithm>
@@ -113,6 +114,22 @@ private:
     bool added_ = false;
 };
 
+// A host in the device host that answers the first probe it gets with `count` datagrams,
+// `interval_ms` apart, each a device reply of its own address (198.51.100.100 onwards).
+const char kDripper[] = R"(
+import json, socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", 61111))
+print("ready", flush=True)
+s.settimeout(30)
+_, peer = s.recvfrom(2048)
+for i in range(int(sys.argv[1])):
+    reply = {"NetConfig": [{"IpAddr": "198.51.100.%d" % (100 + i)}], "DeviceType": 1102}
+    s.sendto(json.dumps(reply).encode(), peer)
+    time.sleep(int(sys.argv[2]) / 1000)
+)";
+
 bool start_devices(Devsim& sim, const QStringList& devices) {
     for (const QString& device : devices) {
         sim.device(device);
@@ -211,6 +228,42 @@ private slots:
             peers.insert(r.peer);
         }
         QCOMPARE(peers.size(), sockets);
+    }
+
+    // A host that answers just under every second keeps every wait of its socket short of
+    // the one-second silence: the sweep still ends 5 s after its last probe, and what comes
+    // later is left out.
+    void dripping_host_bounded_data() {
+        QTest::addColumn<int>("datagrams");
+        QTest::addColumn<int>("interval_ms");
+        QTest::addColumn<int>("most_kept");  // at most the replies of the first 5 s
+        QTest::newRow("every 0.9 s for 22 s") << 25 << 900 << 7;
+        QTest::newRow("every 0.3 s for 15 s") << 50 << 300 << 18;
+    }
+
+    void dripping_host_bounded() {
+        QFETCH(int, datagrams);
+        QFETCH(int, interval_ms);
+        QFETCH(int, most_kept);
+        QProcess dripper;
+        dripper.start(QStringLiteral("ip"),
+                      {QStringLiteral("netns"), QStringLiteral("exec"), TestNetwork::deviceNetns(),
+                       QStringLiteral("python3"), QStringLiteral("-c"), QString::fromUtf8(kDripper),
+                       QString::number(datagrams), QString::number(interval_ms)});
+        QVERIFY2(dripper.waitForReadyRead(10000) && dripper.readAll().startsWith("ready"),
+                 qPrintable("the dripping host did not get ready: " +
+                            QString::fromLocal8Bit(dripper.readAllStandardError())));
+        const SweepOutcome s = sweep();
+        dripper.kill();
+        dripper.waitForFinished(5000);
+        QCOMPARE(s.status, 0);
+        const QStringList found = addresses_of(parameters_of(s.text));
+        const QString outcome = QStringLiteral("%1 ms: %2").arg(s.ms).arg(found.join(' '));
+        QVERIFY2(found.size() >= 3 && found.size() <= most_kept, qPrintable(outcome));
+        QVERIFY2(s.ms < 9000, qPrintable(outcome));
+        QVERIFY2(s.log.contains(QStringLiteral(
+                     "sweep ended 5000 ms after the last probe; later replies are dropped")),
+                 qPrintable(s.log.join('\n')));
     }
 
     void replies_keep_their_members() {

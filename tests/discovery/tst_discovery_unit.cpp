@@ -253,6 +253,10 @@ private slots:
         QTest::newRow("1024-byte address dropped, not seen")
             << QStringList{reply(long1024), reply("198.51.100.11")} << QStringList{"198.51.100.11"}
             << none << "";
+        // One device, whichever way it writes its address.
+        QTest::newRow("leading zeros are the same address")
+            << QStringList{reply("198.051.100.010"), reply("198.51.100.10"), reply("10.0.0.07")}
+            << QStringList{"10.0.0.7", "198.51.100.10"} << none << "";
         QTest::newRow("not JSON records the empty text")
             << QStringList{"not json", reply("198.51.100.12")} << QStringList{"", "198.51.100.12"}
             << none << "";
@@ -296,6 +300,37 @@ private slots:
         const QStringList lines = take_debug_lines();
         QVERIFY2(logged.isEmpty() || lines.contains(logged), qPrintable(lines.join('\n')));
         QVERIFY(!logged_under_result_mutex);
+        sock::closesocket(tx);
+    }
+
+    // At the sweep's end the thread stops at once; what is queued then is read out and
+    // dropped, each datagram logged.
+    void sweep_end_drops_what_is_queued() {
+        sockaddr_in a{}, b{};
+        sock::native_socket rx = loopback_socket(&a);
+        sock::native_socket tx = loopback_socket(&b);
+        for (int i = 0; i < 3; ++i) {
+            const std::string d =
+                "{\"NetConfig\":[{\"IpAddr\":\"198.51.100." + std::to_string(10 + i) + "\"}]}";
+            QVERIFY(send_to(tx, a, d));
+        }
+        unsigned long ul = 1;
+        QCOMPARE(sock::ioctlsocket(rx, FIONBIO, &ul), 0);
+        SweepEnd end;
+        end.set(SweepEnd::clock::now());
+        take_debug_lines();
+        QElapsedTimer timer;
+        timer.start();
+        receive_replies_until(rx, end);
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(seen_addresses.empty());
+        const QStringList lines = take_debug_lines();
+        QCOMPARE(lines.count(QStringLiteral("reply after the sweep's end dropped, from 127.0.0.1")),
+                 3);
+        QVERIFY2(lines.contains(
+                     QStringLiteral("sweep ended 5000 ms after the last probe; later replies are "
+                                    "dropped")),
+                 qPrintable(lines.join('\n')));
         sock::closesocket(tx);
     }
 
