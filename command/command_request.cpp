@@ -8,14 +8,20 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#if !defined(_WIN32)
+#include <sys/socket.h>
+#endif
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -34,9 +40,16 @@ constexpr std::size_t kHeadLimit = 64 * 1024;
 // Exchange state shared by all calls of the process; guarded by command_mutex.
 std::mutex command_mutex;
 char reply_buffer[kReplyBufferSize];
+// How much of reply_buffer the exchanges since the last clearing wrote at most: clearing that
+// much leaves the whole buffer zero, as clearing all of it would, at a fraction of the cost.
+std::size_t reply_written = 0;
 std::int32_t reply_length = 0;
 std::int32_t reply_done = 0;
 long request_limit_ms = 0;  // 0: no bound on the whole request
+// The event loop and the read buffer are kept from call to call (a new event loop costs a
+// handful of system calls); every call leaves the loop without work and the buffer empty.
+std::unique_ptr<net::io_context> event_loop;
+beast::flat_buffer read_buffer;
 
 // A reply body that lands directly in a fixed buffer. Bytes beyond its capacity are consumed
 // and dropped, so an over-long reply is cut instead of failing the parse.
@@ -66,6 +79,7 @@ struct CappedBody {
                 if (take > 0) {
                     std::memcpy(body_.data + body_.size, piece.data(), take);
                     body_.size += take;
+                    reply_written = std::max(reply_written, body_.size);
                 }
                 consumed += piece.size();
             }
@@ -122,7 +136,8 @@ std::optional<Target> parse_address(std::string_view address) {
 class Exchange {
 public:
     Exchange(net::io_context& ioc, const Target& target, std::string_view body)
-        : socket_(ioc), target_(target) {
+        : socket_(ioc), target_(target), buffer_(read_buffer) {
+        buffer_.clear();
         // An empty body has no POST to carry it; it goes out as a GET.
         request_ = body.empty() ? "GET " : "POST ";
         request_ += target.path;
@@ -141,16 +156,40 @@ public:
     }
 
     void start() {
+#if defined(_WIN32)
         socket_.async_connect(target_.endpoint, [this](beast::error_code ec) {
             if (ec)
                 return on_close();
-            net::async_write(socket_, net::buffer(request_),
-                             [this](beast::error_code ec, std::size_t) {
-                                 if (ec)
-                                     return on_close();
-                                 read();
-                             });
+            send(0);
         });
+#else
+        // A device on the same host or link often has accepted before connect() returns: the
+        // request then goes out at once instead of after a round of the event loop.
+        beast::error_code ec;
+        socket_.open(target_.endpoint.protocol(), ec);
+        if (!ec)
+            socket_.non_blocking(true, ec);
+        if (ec)
+            return on_close();
+        if (::connect(socket_.native_handle(), target_.endpoint.data(),
+                      static_cast<socklen_t>(target_.endpoint.size())) != 0 &&
+            errno != EINPROGRESS && errno != EINTR)
+            return on_close();
+        const std::size_t sent = socket_.write_some(net::buffer(request_), ec);
+        if (ec == net::error::would_block || ec == net::error::try_again) {
+            // Still connecting: send once the socket is writable (a refused connection then
+            // fails the send).
+            socket_.async_wait(tcp::socket::wait_write, [this](beast::error_code ec) {
+                if (ec)
+                    return on_close();
+                send(0);
+            });
+            return;
+        }
+        if (ec)
+            return on_close();
+        send(sent);
+#endif
     }
 
     // Releasing the connection: close it and let the cancelled operations finish.
@@ -161,6 +200,18 @@ public:
     }
 
 private:
+    // Sends the rest of the request after its first `done` bytes, then reads the reply.
+    void send(std::size_t done) {
+        if (done == request_.size())
+            return read();
+        net::async_write(socket_, net::buffer(request_) + done,
+                         [this](beast::error_code ec, std::size_t) {
+                             if (ec)
+                                 return on_close();
+                             read();
+                         });
+    }
+
     void read() {
         socket_.async_read_some(buffer_.prepare(kReadChunk),
                                 [this](beast::error_code ec, std::size_t n) {
@@ -269,7 +320,7 @@ private:
     tcp::socket socket_;
     Target target_;
     std::string request_;
-    beast::flat_buffer buffer_;
+    beast::flat_buffer& buffer_;
     http::response_parser<CappedBody> parser_;
     std::string head_;            // the lines of the head being collected, with CRLF ends
     std::size_t scan_ = 0;        // where the next line of the head starts in buffer_
@@ -284,7 +335,9 @@ void exchange(const char* address, const char* body, long limit_ms) {
         reply_done = 1;
         return;
     }
-    net::io_context ioc(1);
+    if (!event_loop)
+        event_loop = std::make_unique<net::io_context>(1);
+    net::io_context& ioc = *event_loop;
     Exchange ex(ioc, *target, body ? std::string_view(body) : std::string_view());
     ex.start();
 
@@ -301,7 +354,7 @@ void exchange(const char* address, const char* body, long limit_ms) {
             break;
         ioc.restart();
         std::size_t handled = ioc.run_one_for(std::min<clock::duration>(kPollTime, left));
-        if (handled > 0)
+        if (handled > 0 && reply_done == 0)
             handled += ioc.poll();
         if (handled > 0)
             continue;
@@ -319,13 +372,17 @@ void exchange(const char* address, const char* body, long limit_ms) {
 int send_http_cmd(const char* address, const char* body, char* reply, std::size_t reply_capacity) {
     const std::lock_guard<std::mutex> lock(command_mutex);
     reply_done = 0;
-    std::memset(reply_buffer, 0, sizeof reply_buffer);
+    std::memset(reply_buffer, 0, reply_written);
+    reply_written = 0;
     reply_length = 0;
 
     try {
         exchange(address, body, request_limit_ms);
     } catch (...) {
-        // Failures show as an empty reply, never as an exception to the caller.
+        // Failures show as an empty reply, never as an exception to the caller. The event
+        // loop may still hold handlers of the abandoned exchange: it goes with them.
+        event_loop.reset();
+        read_buffer = beast::flat_buffer();
         reply_length = 0;
     }
 
