@@ -465,8 +465,8 @@ int send_http_cmd(const char* address, const char* body, char* reply, std::size_
     try {
         exchange(address, body, request_limit_ms);
     } catch (...) {
-        // Failures show as an empty reply, never as an exception to the caller. The event
-        // loop may still hold handlers of the abandoned exchange: it goes with them.
+        // Failures show as an empty reply, never as an exception to the caller. An event loop
+        // may still hold handlers of the abandoned exchange: it goes with them.
 #if defined(_WIN32)
         command_event_loop.reset();
 #endif
