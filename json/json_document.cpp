@@ -453,6 +453,7 @@ bool CJsonObject::PutValue(const std::string& key, const ValueSource& source) {
         JsonFree(n);
         throw;
     }
+    JsonNoteChange(d);
     JsonNode* last = d->child;
     if (!last) {
         d->child = n;
@@ -479,6 +480,7 @@ bool CJsonObject::AddElement(const ValueSource& source, bool at_front) {
     JsonNode* n = MakeNode(source);
     if (!n)
         return false;
+    JsonNoteChange(d);
     uint32_t before = 0;
     JsonNode* last = nullptr;
     for (JsonNode* c = d->child; c; c = c->next) {
@@ -530,6 +532,7 @@ bool CJsonObject::ReplaceMember(const std::string& key, const ValueSource& sourc
         JsonFree(n);
         throw;
     }
+    JsonNoteChange(d);
     ReplaceInList(d, old, n);
     DropViewsOf(old);
     JsonFree(old);
@@ -555,6 +558,7 @@ bool CJsonObject::ReplaceElement(uint32_t index, const ValueSource& source) {
         JsonFree(n);
         return false;
     }
+    JsonNoteChange(d);
     ReplaceInList(d, old, n);
     DropViewsOf(old);
     JsonFree(old);
@@ -573,6 +577,7 @@ bool CJsonObject::RemoveMember(const std::string& key) {
         return false;
     }
     if (JsonNode* old = FindMember(d, key.c_str())) {
+        JsonNoteChange(d);
         Unlink(d, old);
         DropViewsOf(old);
         JsonFree(old);
@@ -592,6 +597,7 @@ bool CJsonObject::RemoveAt(uint32_t index) {
         return false;
     }
     if (JsonNode* old = FindElement(d, index)) {
+        JsonNoteChange(d);
         Unlink(d, old);
         DropViewsOf(old);
         JsonFree(old);

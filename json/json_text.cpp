@@ -29,23 +29,36 @@
 
 namespace {
 
-// Memory layout. Every node is preceded by a tag word: the chunk it was carved from (or 0 when
-// it has a block of its own) and two flags saying whether its key and text live in the same
-// block right after the node. The reader carves nodes from chunks, so reading a document
-// costs a handful of allocations instead of one per node and string; a chunk is released
-// when the last node in it is freed, which keeps freeing a single member possible.
-constexpr uintptr_t kKeyInline = 1;
-constexpr uintptr_t kTextInline = 2;
-constexpr uintptr_t kFlagMask = 15;
-constexpr std::size_t kTagSize = sizeof(uintptr_t);
-static_assert(sizeof(JsonNode) % alignof(JsonNode) == 0, "node size");
-static_assert(alignof(JsonNode) <= kTagSize, "tag keeps the node aligned");
+// Memory layout. A node's storage word (in the padding after its kind) says where the node
+// lives: its distance from the start of the chunk it was carved from, in units of 8 bytes (0
+// when it has a block of its own), and two flags saying whether its key and text live right
+// after the node. The reader carves the nodes of one read, with their texts, from the chunks
+// of one region, so reading a document costs a handful of allocations instead of one per node
+// and string. The region goes when its last node is freed, which keeps freeing a single member
+// possible; a tree that is still as the reader made it goes at once, without a walk.
+constexpr uint32_t kKeyInline = 1;
+constexpr uint32_t kTextInline = 2;
+constexpr int kOffsetShift = 2;
+constexpr std::size_t kUnit = 8;
+static_assert(sizeof(JsonNode) % kUnit == 0, "nodes stay aligned one after another");
+static_assert(alignof(JsonNode) <= kUnit, "units keep the node aligned");
+
+struct Region;
 
 struct alignas(16) Chunk {
-    std::size_t live;  // nodes carved from it that are not freed, plus one while reading
     std::size_t size;  // bytes including this header
-    Chunk* next;       // while kept in the thread's spare list
+    Chunk* next;       // the region's next chunk; while kept in the thread's spare list, the next
+    Region* region;    // the read it belongs to
 };
+
+// Sits at the start of the first chunk of a read, after the chunk's header.
+struct Region {
+    std::size_t live;  // nodes of the read that are not freed, plus one while reading
+    Chunk* chunks;     // every chunk of the read, the first one (holding this) included
+    JsonNode* root;    // what the read returned; null until it succeeded
+    bool changed;      // a link or text of the tree changed, or a node of it was freed alone
+};
+static_assert(sizeof(Region) % kUnit == 0, "nodes after the region stay aligned");
 
 // Full-size chunks that were released are kept per thread for the next read (up to a bound),
 // so that reading large documents again and again does not hand memory back to the system
@@ -102,39 +115,61 @@ void DisposeChunk(Chunk* c) {
     std::free(c);
 }
 
-inline uintptr_t& Tag(JsonNode* n) {
-    return *reinterpret_cast<uintptr_t*>(reinterpret_cast<char*>(n) - kTagSize);
+void DisposeRegion(Region* r) {
+    Chunk* c = r->chunks;  // r lives in one of them
+    while (c) {
+        Chunk* next = c->next;
+        DisposeChunk(c);
+        c = next;
+    }
 }
 
-inline JsonNode* PlaceNode(char* mem, uintptr_t tag, int32_t kind) {
-    new (mem) uintptr_t(tag);
-    JsonNode* n = new (mem + kTagSize) JsonNode();
+// The region of a node the reader made, or null for a node with a block of its own.
+inline Region* RegionOf(const JsonNode* n) {
+    const std::size_t offset = static_cast<std::size_t>(n->storage >> kOffsetShift) * kUnit;
+    if (offset == 0)
+        return nullptr;
+    return reinterpret_cast<const Chunk*>(reinterpret_cast<const char*>(n) - offset)->region;
+}
+
+// The region of a node that is the root of a read whose tree is as the reader made it (a key
+// or text given to the root since then aside); null otherwise.
+inline Region* UntouchedRegion(const JsonNode* n) {
+    Region* r = RegionOf(n);
+    return r && r->root == n && !r->changed ? r : nullptr;
+}
+
+inline JsonNode* PlaceNode(char* mem, uint32_t storage, int32_t kind) {
+    JsonNode* n = new (mem) JsonNode();
     n->kind = kind;
+    n->storage = storage;
     n->sign = 1;
     return n;
 }
 
 void ReleaseNode(JsonNode* n) {
-    uintptr_t tag = Tag(n);
-    if (!(tag & kKeyInline))
+    const uint32_t storage = n->storage;
+    // Texts set after the read have blocks of their own; most nodes have none.
+    if (n->key && !(storage & kKeyInline))
         std::free(n->key);
-    if (!(tag & kTextInline))
+    if (n->text && !(storage & kTextInline))
         std::free(n->text);
-    Chunk* chunk = reinterpret_cast<Chunk*>(tag & ~kFlagMask);
-    if (!chunk) {
-        std::free(reinterpret_cast<char*>(n) - kTagSize);
+    Region* region = RegionOf(n);
+    if (!region) {
+        std::free(n);
         return;
     }
+    region->changed = true;
 #ifdef CORVANE_JSON_ASAN
-    std::size_t bytes = kTagSize + sizeof(JsonNode);
-    if (tag & kKeyInline)
+    std::size_t bytes = sizeof(JsonNode);
+    if (storage & kKeyInline)
         bytes += std::strlen(n->key) + 1;
-    if (tag & kTextInline)
+    if (storage & kTextInline)
         bytes += std::strlen(n->text) + 1;
-    CORVANE_POISON(reinterpret_cast<char*>(n) - kTagSize, bytes);
+    CORVANE_POISON(n, bytes);
 #endif
-    if (--chunk->live == 0)
-        DisposeChunk(chunk);
+    if (--region->live == 0)
+        DisposeRegion(region);
 }
 
 inline bool IsDigit(char c) {
@@ -177,6 +212,42 @@ inline int32_t ReadHex4(const char* p) {
         v = (v << 4) | h;
     }
     return v;
+}
+
+// Non-zero in the bytes that are not decimal digits, at least in the first of them (a carry
+// out of that byte may mark the ones after it too).
+inline uint64_t NonDigits(uint64_t x) {
+    constexpr uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0ULL;
+    return ((x & kHighNibbles) ^ (kOnes * 0x30)) |
+           (((x + kOnes * 0x06) & kHighNibbles) ^ (kOnes * 0x30));
+}
+
+// Index of the lowest non-zero byte of a non-zero word, that is the first of the eight in
+// memory order.
+inline int FirstByte(uint64_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+    return __builtin_ctzll(x) >> 3;
+#else
+    int n = 0;
+    while (!(x & 0xFF)) {
+        x >>= 8;
+        ++n;
+    }
+    return n;
+#endif
+}
+
+constexpr uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+// The value of eight decimal digits, the first one most significant: pairs, then quadruples,
+// then the two halves are combined by multiplications.
+inline uint32_t EightDigitsValue(uint64_t x) {
+    x -= 0x3030303030303030ULL;
+    x = (x * 10) + (x >> 8);
+    x = (((x & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
+         (((x >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
+        32;
+    return static_cast<uint32_t>(x);
 }
 
 inline char* PutUtf8(char* o, uint32_t cp) {
@@ -377,12 +448,14 @@ bool DivideByPow10(uint64_t, int, double*) {
 class Reader {
 public:
     Reader(const char* text, const char* limit) : text_(text), limit_(limit) {}
-    ~Reader() { ReleaseChunk(); }
+    ~Reader() { ReleaseHold(); }
 
     JsonReadResult Run() {
         JsonNode* root = nullptr;
         const char* p = ReadValue(SkipWhitespace(text_), &root, nullptr);
-        ReleaseChunk();
+        if (p)
+            region_->root = root;
+        ReleaseHold();
         if (out_of_memory_)
             throw std::bad_alloc();
         if (!p)
@@ -410,42 +483,86 @@ private:
         }
     }
 
-    void ReleaseChunk() {
-        if (chunk_ && --chunk_->live == 0)
-            DisposeChunk(chunk_);
+    // The digits from p on, accumulated into *m (wrapping after 19 digits; the caller then
+    // works M out again); returns the first byte after them. Eight bytes are looked at at a
+    // time: a run of eight digits, or the digits in front of the first other byte.
+    const char* Digits(const char* p, uint64_t* m) const {
+        uint64_t v = *m;
+        while (p + 8 <= limit_) {
+            const uint64_t x = Load8(p);
+            const uint64_t others = NonDigits(x);
+            if (others == 0) {
+                v = v * 100000000 + EightDigitsValue(x);
+                p += 8;
+                continue;
+            }
+            const int n = FirstByte(others);
+            if (n > 0) {
+                // The n digits moved to the top, leading '0's below them.
+                const uint64_t y = (x << (64 - 8 * n)) | (kOnes * '0' >> (8 * n));
+                v = v * kPow10Int[n] + EightDigitsValue(y);
+                p += n;
+            }
+            *m = v;
+            return p;
+        }
+        while (IsDigit(*p)) {
+            v = v * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
+        }
+        *m = v;
+        return p;
+    }
+
+    // The read's own hold on its region: until it ends, freeing the nodes of a failed read
+    // cannot release the chunks still being carved.
+    void ReleaseHold() {
+        if (region_ && --region_->live == 0)
+            DisposeRegion(region_);
+        region_ = nullptr;
         chunk_ = nullptr;
         next_ = end_ = nullptr;
     }
 
     // A node with room for its key and text after it; null when memory ran out.
     JsonNode* NewNode(int32_t kind, const Span* key, const Span* text) {
-        std::size_t bytes = kTagSize + sizeof(JsonNode);
+        std::size_t bytes = sizeof(JsonNode);
         if (key)
             bytes += static_cast<std::size_t>(key->end - key->begin) + 1;
         if (text)
             bytes += static_cast<std::size_t>(text->end - text->begin) + 1;
-        bytes = (bytes + kTagSize - 1) & ~(kTagSize - 1);
+        bytes = (bytes + kUnit - 1) & ~(kUnit - 1);
         if (static_cast<std::size_t>(end_ - next_) < bytes) {
-            ReleaseChunk();
             // Small chunks first so that small documents stay small; then full-size ones.
-            std::size_t size =
-                bytes + sizeof(Chunk) > chunk_size_ ? bytes + sizeof(Chunk) : chunk_size_;
+            const std::size_t head = sizeof(Chunk) + (region_ ? 0 : sizeof(Region));
+            const std::size_t size = std::max(bytes + head, chunk_size_);
             chunk_size_ = std::min(chunk_size_ * 2, kChunkSize);
-            chunk_ = AcquireChunk(size);
-            if (!chunk_) {
+            Chunk* c = AcquireChunk(size);
+            if (!c) {
                 out_of_memory_ = true;
                 return nullptr;
             }
-            chunk_->live = 1;
-            next_ = reinterpret_cast<char*>(chunk_ + 1);
-            end_ = reinterpret_cast<char*>(chunk_) + size;
+            char* start = reinterpret_cast<char*>(c + 1);
+            if (!region_) {
+                region_ = new (start) Region{1, nullptr, nullptr, false};
+                start += sizeof(Region);
+            }
+            c->region = region_;
+            c->next = region_->chunks;
+            region_->chunks = c;
+            chunk_ = c;
+            next_ = start;
+            end_ = reinterpret_cast<char*>(c) + size;
         }
         char* mem = next_;
         next_ += bytes;
-        ++chunk_->live;
-        uintptr_t tag =
-            reinterpret_cast<uintptr_t>(chunk_) | (key ? kKeyInline : 0) | (text ? kTextInline : 0);
-        JsonNode* n = PlaceNode(mem, tag, kind);
+        ++region_->live;
+        // Offsets stay below the first node of a chunk plus a full-size chunk, far inside
+        // the storage word.
+        const uint32_t storage =
+            static_cast<uint32_t>((mem - reinterpret_cast<char*>(chunk_)) / kUnit) << kOffsetShift |
+            (key ? kKeyInline : 0) | (text ? kTextInline : 0);
+        JsonNode* n = PlaceNode(mem, storage, kind);
         char* s = reinterpret_cast<char*>(n + 1);
         if (key) {
             n->key = s;
@@ -545,21 +662,19 @@ private:
         const char* span = p;
         if (*p == '0')
             ++p;
+        // The digits accumulate into M in the same pass that finds them; M is exact while
+        // there are at most 19 of them (otherwise it is worked out again below).
+        uint64_t m = 0;
         // Integer digits: none, or a non-zero digit and what follows.
         const char* int_begin = p;
-        if (*p >= '1' && *p <= '9') {
-            do
-                ++p;
-            while (IsDigit(*p));
-        }
+        if (*p >= '1' && *p <= '9')
+            p = Digits(p, &m);
         const char* int_end = p;
         const char* frac_begin = p;
         const char* frac_end = p;
         if (*p == '.' && IsDigit(p[1])) {
             frac_begin = ++p;
-            do
-                ++p;
-            while (IsDigit(*p));
+            p = Digits(p, &m);
             frac_end = p;
         }
         const char* span_end = p;
@@ -586,15 +701,9 @@ private:
         const int64_t int_digits = int_end - int_begin;
         const int64_t frac_digits = frac_end - frac_begin;
 
-        // The magnitude M of all digits, exact while it fits 64 bits.
-        uint64_t m = 0;
         bool exact = true;
-        if (int_digits + frac_digits <= 19) {
-            for (const char* q = int_begin; q < int_end; ++q)
-                m = m * 10 + static_cast<unsigned>(*q - '0');
-            for (const char* q = frac_begin; q < frac_end; ++q)
-                m = m * 10 + static_cast<unsigned>(*q - '0');
-        } else {
+        if (int_digits + frac_digits > 19) {
+            m = 0;
             auto accumulate = [&](const char* q, const char* end) {
                 for (; q < end && exact; ++q) {
                     unsigned d = static_cast<unsigned>(*q - '0');
@@ -759,7 +868,8 @@ private:
     const char* fail_ = nullptr;
     int depth_ = 0;
     bool out_of_memory_ = false;
-    Chunk* chunk_ = nullptr;
+    Region* region_ = nullptr;
+    Chunk* chunk_ = nullptr;  // the one being carved
     char* next_ = nullptr;
     char* end_ = nullptr;
     std::size_t chunk_size_ = 4096;
@@ -788,62 +898,192 @@ inline uint64_t EscapeStops(uint64_t x) {
            ZeroBytes(x ^ (kOnes * '\\'));
 }
 
-void AppendEscaped(std::string& out, const char* s) {
+// Longest text one number can print: "%f" of the largest double (309 digits, the point, six
+// decimals, a sign).
+constexpr std::size_t kNumberRoom = 328;
+
+char* PutInt(char* p, int64_t value, int32_t sign) {
+    std::to_chars_result r = sign == -1 ? std::to_chars(p, p + 24, value)
+                                        : std::to_chars(p, p + 24, static_cast<uint64_t>(value));
+    return r.ptr;
+}
+
+// "%f" in the C locale. Below 1e9 the value times 10^6 is below 2^50, so its rounding to an
+// integer is exact arithmetic on doubles: r = value * 10^6 is within half an ulp of the exact
+// product, and only when r lies exactly halfway does the product's rounding error (exact
+// through fma) decide, with exact ties going to even as printf does.
+char* PutFixed(char* out, double value) {
+    const double mag = std::fabs(value);
+    if (!(mag < 1e9))
+        return std::to_chars(out, out + kNumberRoom, value, std::chars_format::fixed, 6).ptr;
+    const double r = mag * 1e6;
+    double n = std::floor(r);
+    const double frac = r - n;
+    if (frac > 0.5) {
+        n += 1;
+    } else if (frac == 0.5) {
+        const double err = std::fma(mag, 1e6, -r);
+        if (err > 0 || (err == 0 && std::fmod(n, 2.0) != 0))
+            n += 1;
+    }
+    const uint64_t units = static_cast<uint64_t>(n);
+    uint64_t whole = units / 1000000;
+    uint32_t part = static_cast<uint32_t>(units % 1000000);
+    char buf[32];
+    char* end = buf + sizeof buf;
+    char* p = end;
+    for (int i = 0; i < 6; ++i) {
+        *--p = static_cast<char>('0' + part % 10);
+        part /= 10;
+    }
+    *--p = '.';
+    do {
+        *--p = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole);
+    if (std::signbit(value))
+        *--p = '-';
+    const std::size_t length = static_cast<std::size_t>(end - p);
+    std::memcpy(out, p, length);
+    return out + length;
+}
+
+// The writer's output: a block on the stack appended to the string in large pieces, so that
+// each value costs one room check instead of a string append per piece.
+class Out {
+public:
+    explicit Out(std::string& s) : s_(s) {}
+    Out(const Out&) = delete;
+    Out& operator=(const Out&) = delete;
+
+    // At least n bytes (n <= kSize) of room at the returned position; Done() says how many
+    // were used.
+    char* Room(std::size_t n) {
+        if (static_cast<std::size_t>(buf_ + kSize - p_) < n)
+            Flush();
+        return p_;
+    }
+    void Done(char* end) { p_ = end; }
+
+    void Write(const char* bytes, std::size_t n) {
+        if (static_cast<std::size_t>(buf_ + kSize - p_) < n) {
+            Flush();
+            if (n > kSize) {
+                s_.append(bytes, n);
+                return;
+            }
+        }
+        std::memcpy(p_, bytes, n);
+        p_ += n;
+    }
+    void Repeat(char c, std::size_t n) {
+        while (n > 0) {
+            const std::size_t k = std::min(n, kSize);
+            char* p = Room(k);
+            std::memset(p, c, k);
+            p_ = p + k;
+            n -= k;
+        }
+    }
+    void Flush() {
+        s_.append(buf_, static_cast<std::size_t>(p_ - buf_));
+        p_ = buf_;
+    }
+
+    static constexpr std::size_t kSize = 16384;
+
+private:
+    std::string& s_;
+    char buf_[kSize];
+    char* p_ = buf_;
+};
+
+// The escape of a byte that needs one (at most six bytes) at o; returns its end.
+inline char* PutEscape(char* o, unsigned char c) {
+    o[0] = '\\';
+    if (kEscape.cls[c] == 1) {
+        o[1] = kEscape.short_form[c];
+        return o + 2;
+    }
+    static const char kHex[] = "0123456789abcdef";
+    const char rest[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+    std::memcpy(o + 1, rest, 5);
+    return o + 6;
+}
+
+void WriteEscaped(Out& out, const char* s) {
     const std::size_t length = s ? std::strlen(s) : 0;
-    out.reserve(out.size() + length + 2);
-    out.push_back('"');
     const char* end = s + length;
-    const char* run = s;
     const char* p = s;
+    // Quotation mark, the text and at most six bytes per escape, or one piece at a time.
+    const std::size_t whole = 6 * length + 2;
+    if (whole <= Out::kSize) {
+        char* o = out.Room(whole);
+        *o++ = '"';
+        while (p < end) {
+            if (p + 8 <= end) {
+                const uint64_t x = Load8(p);
+                if (!EscapeStops(x)) {
+                    std::memcpy(o, &x, 8);
+                    o += 8;
+                    p += 8;
+                    continue;
+                }
+            }
+            const unsigned char c = static_cast<unsigned char>(*p++);
+            if (kEscape.cls[c] == 0)
+                *o++ = static_cast<char>(c);
+            else
+                o = PutEscape(o, c);
+        }
+        *o++ = '"';
+        out.Done(o);
+        return;
+    }
+    out.Write("\"", 1);
+    const char* run = p;
     while (p < end) {
         if (p + 8 <= end && !EscapeStops(Load8(p))) {
             p += 8;
             continue;
         }
         const unsigned char c = static_cast<unsigned char>(*p);
-        const unsigned char cls = kEscape.cls[c];
-        if (cls == 0) {
+        if (kEscape.cls[c] == 0) {
             ++p;
             continue;
         }
-        out.append(run, static_cast<std::size_t>(p - run));
+        out.Write(run, static_cast<std::size_t>(p - run));
         run = ++p;
-        if (cls == 1) {
-            const char esc[2] = {'\\', kEscape.short_form[c]};
-            out.append(esc, 2);
-        } else {
-            static const char kHex[] = "0123456789abcdef";
-            const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-            out.append(esc, 6);
-        }
+        char esc[6];
+        out.Write(esc, static_cast<std::size_t>(PutEscape(esc, c) - esc));
     }
-    out.append(run, static_cast<std::size_t>(end - run));
-    out.push_back('"');
+    out.Write(run, static_cast<std::size_t>(end - run));
+    out.Write("\"", 1);
 }
 
-void AppendScalar(std::string& out, const JsonNode* n) {
+void WriteScalar(Out& out, const JsonNode* n) {
     switch (n->kind) {
         case kJsonFalse:
-            out.append("false", 5);
+            out.Write("false", 5);
             break;
         case kJsonTrue:
-            out.append("true", 4);
+            out.Write("true", 4);
             break;
         case kJsonInt:
-            JsonAppendInt(out, n->int_value, n->sign);
+            out.Done(PutInt(out.Room(24), n->int_value, n->sign));
             break;
         case kJsonDouble:
             // Infinity and NaN have no JSON form; null keeps the text readable.
             if (std::isfinite(n->double_value))
-                JsonAppendFixed(out, n->double_value);
+                out.Done(PutFixed(out.Room(kNumberRoom), n->double_value));
             else
-                out.append("null", 4);
+                out.Write("null", 4);
             break;
         case kJsonString:
-            AppendEscaped(out, n->text);
+            WriteEscaped(out, n->text);
             break;
         default:
-            out.append("null", 4);
+            out.Write("null", 4);
             break;
     }
 }
@@ -864,59 +1104,19 @@ JsonReadResult JsonRead(const char* text, std::size_t length) {
 
 void JsonAppendInt(std::string& out, int64_t value, int32_t sign) {
     char buf[24];
-    std::to_chars_result r =
-        sign == -1 ? std::to_chars(buf, buf + sizeof buf, value)
-                   : std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(value));
-    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
+    out.append(buf, static_cast<std::size_t>(PutInt(buf, value, sign) - buf));
 }
 
 void JsonAppendFixed(std::string& out, double value) {
-    // Below 1e9 the value times 10^6 is below 2^50, so its rounding to an integer is exact
-    // arithmetic on doubles: r = value * 10^6 is within half an ulp of the exact product, and
-    // only when r lies exactly halfway does the product's rounding error (exact through fma)
-    // decide, with exact ties going to even as printf does.
-    const double mag = std::fabs(value);
-    if (mag < 1e9) {
-        const double r = mag * 1e6;
-        double n = std::floor(r);
-        const double frac = r - n;
-        if (frac > 0.5) {
-            n += 1;
-        } else if (frac == 0.5) {
-            const double err = std::fma(mag, 1e6, -r);
-            if (err > 0 || (err == 0 && std::fmod(n, 2.0) != 0))
-                n += 1;
-        }
-        const uint64_t units = static_cast<uint64_t>(n);
-        uint64_t whole = units / 1000000;
-        uint32_t part = static_cast<uint32_t>(units % 1000000);
-        char buf[32];
-        char* end = buf + sizeof buf;
-        char* p = end;
-        for (int i = 0; i < 6; ++i) {
-            *--p = static_cast<char>('0' + part % 10);
-            part /= 10;
-        }
-        *--p = '.';
-        do {
-            *--p = static_cast<char>('0' + whole % 10);
-            whole /= 10;
-        } while (whole);
-        if (std::signbit(value))
-            *--p = '-';
-        out.append(p, static_cast<std::size_t>(end - p));
-        return;
-    }
-    // 309 integer digits at most, the point, six decimals and a sign.
-    char buf[328];
-    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 6);
-    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
+    char buf[kNumberRoom];
+    out.append(buf, static_cast<std::size_t>(PutFixed(buf, value) - buf));
 }
 
-void JsonWriteTo(std::string& out, const JsonNode* root, JsonLayout layout) {
+void JsonWriteTo(std::string& s, const JsonNode* root, JsonLayout layout) {
     if (!root)
         return;
     const bool pretty = layout == JsonLayout::kFormatted;
+    Out out(s);
     // Containers whose children are being written; iterative so that deep trees built
     // through the document cannot exhaust the stack.
     std::vector<const JsonNode*> open;
@@ -924,64 +1124,68 @@ void JsonWriteTo(std::string& out, const JsonNode* root, JsonLayout layout) {
     for (;;) {
         if (!open.empty() && open.back()->kind == kJsonObject) {
             if (pretty)
-                out.append(open.size(), '\t');
-            AppendEscaped(out, n->key ? n->key : "");
+                out.Repeat('\t', open.size());
+            WriteEscaped(out, n->key ? n->key : "");
             if (pretty)
-                out.append(":\t", 2);
+                out.Write(":\t", 2);
             else
-                out.push_back(':');
+                out.Write(":", 1);
         }
         if (n->kind == kJsonArray) {
-            out.push_back('[');
             if (n->child) {
+                out.Write("[", 1);
                 open.push_back(n);
                 n = n->child;
                 continue;
             }
-            out.push_back(']');
+            out.Write("[]", 2);
         } else if (n->kind == kJsonObject) {
-            out.push_back('{');
             if (pretty)
-                out.push_back('\n');
+                out.Write("{\n", 2);
+            else
+                out.Write("{", 1);
             if (n->child) {
                 open.push_back(n);
                 n = n->child;
                 continue;
             }
             if (pretty)
-                out.append(open.size(), '\t');
-            out.push_back('}');
+                out.Repeat('\t', open.size());
+            out.Write("}", 1);
         } else {
-            AppendScalar(out, n);
+            WriteScalar(out, n);
         }
         // Move to the next sibling, closing every container that has none left.
         for (;;) {
-            if (open.empty())
+            if (open.empty()) {
+                out.Flush();
                 return;
+            }
             const JsonNode* parent = open.back();
             if (n->next) {
                 if (parent->kind == kJsonArray) {
                     if (pretty)
-                        out.append(", ", 2);
+                        out.Write(", ", 2);
                     else
-                        out.push_back(',');
+                        out.Write(",", 1);
                 } else {
-                    out.push_back(',');
                     if (pretty)
-                        out.push_back('\n');
+                        out.Write(",\n", 2);
+                    else
+                        out.Write(",", 1);
                 }
                 n = n->next;
                 break;
             }
             open.pop_back();
             if (parent->kind == kJsonArray) {
-                out.push_back(']');
+                out.Write("]", 1);
             } else {
                 if (pretty) {
-                    out.push_back('\n');
-                    out.append(open.size(), '\t');
+                    out.Write("\n", 1);
+                    out.Repeat('\t', open.size());
                 }
-                out.push_back('}');
+                out.Write("}", 1);
             }
             n = parent;
         }
@@ -995,7 +1199,7 @@ std::string JsonWrite(const JsonNode* node, JsonLayout layout) {
 }
 
 JsonNode* JsonNewNode(int32_t kind) {
-    char* mem = static_cast<char*>(std::malloc(kTagSize + sizeof(JsonNode)));
+    char* mem = static_cast<char*>(std::malloc(sizeof(JsonNode)));
     if (!mem)
         throw std::bad_alloc();
     return PlaceNode(mem, 0, kind);
@@ -1006,6 +1210,17 @@ void JsonFree(JsonNode* n) {
     // its first child is rotated up in front of it (the child's siblings become the node's
     // children); a node without children is released and its next sibling follows.
     while (n) {
+        if (Region* r = UntouchedRegion(n)) {
+            // A tree as the reader made it: all its chunks go at once.
+            JsonNode* next = n->next;
+            if (n->key && !(n->storage & kKeyInline))
+                std::free(n->key);
+            if (n->text && !(n->storage & kTextInline))
+                std::free(n->text);
+            DisposeRegion(r);
+            n = next;
+            continue;
+        }
         if (JsonNode* c = n->child) {
             n->child = c->next;
             c->next = n;
@@ -1018,19 +1233,38 @@ void JsonFree(JsonNode* n) {
     }
 }
 
+namespace {
+
+// A text of its own below the root of a read is freed only by a walk; the root's own texts are
+// freed with the region.
+void NoteNewText(JsonNode* node) {
+    Region* r = RegionOf(node);
+    if (r && r->root != node)
+        r->changed = true;
+}
+
+}  // namespace
+
+void JsonNoteChange(JsonNode* node) {
+    if (Region* r = RegionOf(node))
+        r->changed = true;
+}
+
 void JsonSetText(JsonNode* node, const char* bytes, std::size_t length) {
     char* s = CopyBytes(bytes, length);
-    if (!(Tag(node) & kTextInline))
+    NoteNewText(node);
+    if (!(node->storage & kTextInline))
         std::free(node->text);
-    Tag(node) &= ~kTextInline;
+    node->storage &= ~kTextInline;
     node->text = s;
 }
 
 void JsonSetKey(JsonNode* node, const char* bytes, std::size_t length) {
     char* s = CopyBytes(bytes, length);
-    if (!(Tag(node) & kKeyInline))
+    NoteNewText(node);
+    if (!(node->storage & kKeyInline))
         std::free(node->key);
-    Tag(node) &= ~kKeyInline;
+    node->storage &= ~kKeyInline;
     node->key = s;
 }
 

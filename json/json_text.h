@@ -20,13 +20,14 @@ enum JsonKind : int32_t {
 
 // One node per JSON value. Siblings form a doubly linked list; a container points to its
 // first child. A node owns its text, its key, its children and the siblings after it.
-// Nodes come only from JsonNewNode or the reader (each carries a hidden tag word in front of it);
-// set texts only with JsonSetText/JsonSetKey and free only with JsonFree.
+// Nodes come only from JsonNewNode or the reader (storage says where they live); set texts
+// only with JsonSetText/JsonSetKey and free only with JsonFree.
 struct JsonNode {
     JsonNode* next;
     JsonNode* prev;
     JsonNode* child;
     int32_t kind;
+    uint32_t storage;     // the allocator's: the node's block and where its texts live
     char* text;           // String value, NUL-terminated, or null
     int64_t int_value;    // Int value; for a Double the value truncated toward zero
     double double_value;  // Double value; for an Int the same value as a double
@@ -68,6 +69,10 @@ void JsonAppendFixed(std::string& out, double value);
 JsonNode* JsonNewNode(int32_t kind);
 // Frees the node, its children and every sibling after it; null is allowed.
 void JsonFree(JsonNode* node);
+// To be called before a link of the node changes (a child linked under it or unlinked from it,
+// the node itself replaced or moved) anywhere but in the reader: the tree of a read is then no
+// longer freed all at once but node by node, and nodes added to it are freed with it.
+void JsonNoteChange(JsonNode* node);
 // Replace the node's text or key with a copy of the given bytes (a NUL is appended).
 void JsonSetText(JsonNode* node, const char* bytes, std::size_t length);
 void JsonSetKey(JsonNode* node, const char* bytes, std::size_t length);

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake make pkg-config git
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
   libboost-dev
-  libbenchmark-dev rapidjson-dev nlohmann-json3-dev
+  libbenchmark-dev rapidjson-dev nlohmann-json3-dev libcurl4-openssl-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-format
   iproute2 iptables procps psmisc
   curl wrk python3

@@ -85,6 +85,8 @@ private slots:
     void nestingLimit();
     void deepTreeWritesAndFrees();
     void writeOnlyTheNodeNotItsSiblings();
+    void changedReadTreesFreeEverything_data();
+    void changedReadTreesFreeEverything();
     void concurrentReadsKeepTheirOwnPositions();
 };
 
@@ -447,6 +449,14 @@ void TestJsonText::writeEscapes_data() {
     QTest::newRow("high bytes unchanged")
         << QByteArray("\xC3\xA9\xFF") << QByteArray("\"\xC3\xA9\xFF\"");
     QTest::newRow("empty") << QByteArray("") << QByteArray("\"\"");
+    // Texts longer than the writer's output block, with and without escapes.
+    QByteArray plain(40000, 'p'), mixed, mixed_written = "\"";
+    for (int i = 0; i < 5000; ++i) {
+        mixed += i % 7 ? 'm' : '\x01';
+        mixed_written += i % 7 ? QByteArray("m") : QByteArray("\\u0001");
+    }
+    QTest::newRow("long plain") << plain << "\"" + plain + "\"";
+    QTest::newRow("long with escapes") << mixed << mixed_written + "\"";
 }
 
 void TestJsonText::writeEscapes() {
@@ -562,6 +572,50 @@ void TestJsonText::writeOnlyTheNodeNotItsSiblings() {
     QCOMPARE(Compact(second), QByteArray("{\"a\":2}"));
     QCOMPARE(Compact(second->child), QByteArray("2"));
     QCOMPARE(Compact(nullptr), QByteArray());
+}
+
+void TestJsonText::changedReadTreesFreeEverything_data() {
+    // A tree as the reader made it is freed at once; after a change every node and text it
+    // holds must still be freed (the sanitizer build reports leaks and use after free).
+    QTest::addColumn<int>("change");
+    QTest::addColumn<QByteArray>("compact");
+    QTest::newRow("key of a member") << 0 << QByteArray("{\"renamed\":[1,{\"b\":\"x\"}]}");
+    QTest::newRow("text of the root") << 1 << QByteArray("\"root text\"");
+    QTest::newRow("node linked in") << 2 << QByteArray("{\"a\":[1,{\"b\":\"x\"},\"new\"]}");
+    QTest::newRow("subtree kept after the root") << 3 << QByteArray("{\"b\":\"x\"}");
+    QTest::newRow("read inside another tree") << 4 << QByteArray("[{\"a\":[1,{\"b\":\"x\"}]}]");
+}
+
+void TestJsonText::changedReadTreesFreeEverything() {
+    QFETCH(int, change);
+    QFETCH(QByteArray, compact);
+    JsonNode* root = JsonRead(change == 1 ? "\"s\"" : "{\"a\":[1,{\"b\":\"x\"}]}").root;
+    QVERIFY(root);
+    JsonNode* array = root->child;
+    if (change == 0) {
+        JsonSetKey(array, "renamed", 7);
+    } else if (change == 1) {
+        JsonSetText(root, "root text", 9);
+    } else if (change == 2) {
+        JsonNoteChange(array);
+        JsonNode* added = JsonNewString("new");
+        array->child->next->next = added;
+        added->prev = array->child->next;
+    } else if (change == 3) {
+        JsonNode* kept = array->child->next;
+        JsonNoteChange(array);
+        JsonNoteChange(kept);
+        array->child->next = nullptr;
+        kept->prev = nullptr;
+        JsonFree(root);
+        root = kept;
+    } else {
+        JsonNode* outer = JsonNewNode(kJsonArray);
+        outer->child = root;
+        root = outer;
+    }
+    QCOMPARE(Compact(root), compact);
+    JsonFree(root);
 }
 
 void TestJsonText::concurrentReadsKeepTheirOwnPositions() {
