@@ -12,6 +12,7 @@ packages=(
   wine64 wine64-preloader
   dpkg-dev xz-utils zip unzip
   xvfb xauth xdotool imagemagick curl iproute2 iptables fonts-wqy-microhei
+  nsis
 )
 
 SUDO=""
