@@ -65,7 +65,7 @@ done
 # version resource that the file properties show.
 for exe in "$out"/*.exe; do
   program=$(basename "$exe")
-  resources=$("$cross-windres" -J coff -O rc -i "$exe")
+  resources=$("$cross-windres" -J coff -O rc -i "$exe" 2>/dev/null || true)
   grep -q '^"IDI_ICON1" 14 ' <<<"$resources" || { echo "pack: $program has no icon group IDI_ICON1" >&2; exit 1; }
   for value in '"ProductName", "Corvane Tool"' "\"ProductVersion\", \"$version\"" \
     "\"FileVersion\", \"$version\"" "\"OriginalFilename\", \"$program\""; do
