@@ -13,7 +13,8 @@
 #     file of the operator's: the first installation goes, one entry stays registered;
 #  5. the registered quiet uninstall: no file, shortcut or registry entry left, PATH as it
 #     was, the operator's file kept, the firewall rules deleted;
-#  6. a PATH longer than the setup can edit is left as it is by the setup and the uninstaller.
+#  6. a PATH longer than the setup can edit, or one that would be with the folder appended, is
+#     left as it is by the setup and the uninstaller.
 #   scripts/windows/setup-check.sh [BUILD_DIR]        (default build-windows)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -234,24 +235,37 @@ expect "the uninstall did not delete the firewall rules: $calls" [ "$calls" = "$
 echo "$check_name: silent uninstall: the prefix as before but for the operator's folder and file;" \
   "PATH as before"
 
-# 6. A PATH the setup cannot read whole (NSIS strings end at 1023 characters) stays as it is.
-long="%SystemRoot%\\system32;%SystemRoot%;$(printf 'C:\\Tools\\Folder%03d;' $(seq 60))C:\\Last"
-w reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v PATH \
-  /t REG_EXPAND_SZ /d "$long" /f >/dev/null
-settle
-snapshot >"$out/long.txt"
-w "$setup" /S /ADDTOPATH || { echo "$check_name: the install with a long PATH ended with $?" >&2; status=1; }
-settle
-snapshot >"$out/long-installed.txt"
-echo "$check_name: a PATH of ${#long} characters, install with /ADDTOPATH and uninstall"
-expect "the setup changed a PATH it cannot read whole: $(path_of "$out/long-installed.txt" | cut -c1-200)" \
-  [ "$(path_of "$out/long-installed.txt")" = "$(path_of "$out/long.txt")" ]
-expect "the install with a long PATH did not install" [ -f "$(unix "$program_files")/corvane-tool.exe" ]
-w "$program_files\\uninstall.exe" /S || status=1
-settle
-snapshot >"$out/long-removed.txt"
-expect "the uninstaller changed a PATH it cannot read whole" \
-  [ "$(path_of "$out/long-removed.txt")" = "$(path_of "$out/long.txt")" ]
+# 6. A PATH the setup cannot read whole (NSIS strings end at 1023 characters), and one that
+# would pass that length only with ";C:\Program Files\Corvane Tool" appended, stay as they are.
+path_of_length() { # N: a PATH of N characters
+  local p='%SystemRoot%\system32;%SystemRoot%' i=0
+  while [ $((${#p} + 20)) -lt "$1" ]; do
+    i=$((i + 1))
+    p+=$(printf ';C:\\Tools\\Folder%03d' $i)
+  done
+  p+=";C:\\"
+  while [ ${#p} -lt "$1" ]; do p+=L; done
+  echo "$p"
+}
+for length in 1182 $((1024 - ${#program_files} - 1)); do
+  long=$(path_of_length "$length")
+  w reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v PATH \
+    /t REG_EXPAND_SZ /d "$long" /f >/dev/null
+  settle
+  snapshot >"$out/long.txt"
+  w "$setup" /S /ADDTOPATH || { echo "$check_name: the install with a long PATH ended with $?" >&2; status=1; }
+  settle
+  snapshot >"$out/long-installed.txt"
+  echo "$check_name: a PATH of ${#long} characters, install with /ADDTOPATH and uninstall"
+  expect "the setup changed a PATH of ${#long} characters: $(path_of "$out/long-installed.txt" | cut -c1-200)" \
+    [ "$(path_of "$out/long-installed.txt")" = "$(path_of "$out/long.txt")" ]
+  expect "the install with a long PATH did not install" [ -f "$(unix "$program_files")/corvane-tool.exe" ]
+  w "$program_files\\uninstall.exe" /S || status=1
+  settle
+  snapshot >"$out/long-removed.txt"
+  expect "the uninstaller changed a PATH of ${#long} characters" \
+    [ "$(path_of "$out/long-removed.txt")" = "$(path_of "$out/long.txt")" ]
+done
 netsh_calls >/dev/null
 
 [ "$status" = 0 ] || fail "failed"

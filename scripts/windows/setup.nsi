@@ -219,11 +219,13 @@ Section /o "$(SecPath)" SecPath
   ${If} ${Errors}
     StrCpy $R4 1
   ${EndIf}
+  ; The length with the separator and the folder appended, which must leave room for the NUL.
   StrLen $0 $R3
   StrLen $1 $INSTDIR
   IntOp $0 $0 + $1
+  IntOp $0 $0 + 1
   ${If} $R4 == 1
-  ${OrIf} $0 >= ${NSIS_MAX_STRLEN} ; the appended entry and its separator would not fit
+  ${OrIf} $0 >= ${NSIS_MAX_STRLEN}
     IntOp $R9 ${NSIS_MAX_STRLEN} - 1
     DetailPrint "$(PathTooLong)"
     MessageBox MB_ICONEXCLAMATION "$(PathTooLong)" /SD IDOK
