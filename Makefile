@@ -57,12 +57,14 @@ bench: build
 demo: build
 	bash scripts/demo $(BUILD)
 
-# Windows: Qt cross-built once with mingw-w64 (cached outside the checkout, about 25 minutes on
-# two cores), the project cross-built and packed into $(WIN_BUILD)/corvane-tool-<version>-win64.zip.
+# Windows: Qt cross-built once with mingw-w64 (cached outside the checkout, about 35 minutes on
+# two cores), the project cross-built and packed into $(WIN_BUILD)/corvane-tool-<version>-win64.zip
+# and the setup program $(WIN_BUILD)/corvane-tool-<version>-setup.exe (NSIS).
 windows:
 	JOBS=$(JOBS) bash scripts/windows/build.sh $(WIN_BUILD)
 
-# The Windows build's tests under wine64, then the packed tool inside the test network.
+# The Windows build's tests under wine64, then the packed tool inside the test network, then the
+# setup program's silent install and uninstall (the installed tool in the test network between).
 test-windows: windows
 	JOBS=$(JOBS) bash scripts/windows/test.sh $(WIN_BUILD)
 

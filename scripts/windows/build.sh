@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # make windows: installs what the cross build needs, builds Qt for Windows once (cached, see
-# qt.sh), cross-builds the project with mingw-w64 and packs the zip (pack.sh).
+# qt.sh), cross-builds the project with mingw-w64, packs the zip (pack.sh) and makes the setup
+# program from the same files (setup.sh).
 #   scripts/windows/build.sh [BUILD_DIR]        (default build-windows)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -20,4 +21,5 @@ grep '^-- Linux only' "$build/configure.log" || true
 cmake --build "$build" -j "$jobs"
 built=$(date +%s)
 bash "$here/pack.sh" "$build"
+bash "$here/setup.sh" "$build"
 echo "windows: project configured and built in $((built - start)) s with Qt from $qt"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the Windows cross build and its tests need on Debian 12: the mingw-w64
 # cross compilers (posix threads, which Qt's and the standard library's threads need), wine64
-# to run the results, and a deb-src entry so that `apt-get source` reaches Qt's and zlib's
-# source packages; and what the Windows tests use around wine (Xvfb, xdotool, a CJK font for
-# the window's texts). Quick when everything is present.
+# to run the results, NSIS for the setup program, and a deb-src entry so that `apt-get source`
+# reaches Qt's and zlib's source packages; and what the Windows tests use around wine (Xvfb,
+# xdotool, a CJK font for the window's texts). Quick when everything is present.
 set -euo pipefail
 
 packages=(
@@ -12,6 +12,7 @@ packages=(
   wine64 wine64-preloader
   dpkg-dev xz-utils zip unzip
   xvfb xauth xdotool imagemagick curl iproute2 iptables fonts-wqy-microhei
+  nsis
 )
 
 SUDO=""

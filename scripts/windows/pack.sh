@@ -3,7 +3,8 @@
 # the DLLs they load from the Windows Qt and the MinGW runtime (found by following their import
 # tables, not from a fixed list), platforms/qwindows.dll and styles/qwindowsvistastyle.dll
 # (the native look the forms were drawn with) with what those load. Every other import must be
-# a DLL that Windows itself has; the script fails on an import it cannot place.
+# a DLL that Windows itself has; the script fails on an import it cannot place, and on a
+# program without its icon or version resource.
 #   scripts/windows/pack.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: pack.sh BUILD_DIR}" && pwd)
@@ -60,9 +61,18 @@ while [ ${#queue[@]} -gt 0 ]; do
   done < <("$cross-objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')
 done
 
-# The window's icon is the icon group (resource type 14) IDI_ICON1 inside the executable.
-"$cross-objdump" -p "$out/corvane-tool.exe" | grep -A2 'Entry: ID: 0x00000e,' | grep -q ': IDI_ICON1,' ||
-  { echo "pack: corvane-tool.exe has no icon resource IDI_ICON1" >&2; exit 1; }
+# Each program carries the icon group IDI_ICON1 (for the tool, its window's icon too) and the
+# version resource that the file properties show.
+for exe in "$out"/*.exe; do
+  program=$(basename "$exe")
+  resources=$("$cross-windres" -J coff -O rc -i "$exe" 2>/dev/null || true)
+  grep -q '^"IDI_ICON1" 14 ' <<<"$resources" || { echo "pack: $program has no icon group IDI_ICON1" >&2; exit 1; }
+  for value in '"ProductName", "Corvane Tool"' "\"ProductVersion\", \"$version\"" \
+    "\"FileVersion\", \"$version\"" "\"OriginalFilename\", \"$program\""; do
+    grep -qF "VALUE $value" <<<"$resources" ||
+      { echo "pack: the version resource of $program lacks $value" >&2; exit 1; }
+  done
+done
 
 find "$out" -name '*.exe' -o -name '*.dll' | xargs "$cross-strip" --strip-unneeded
 (cd "$build" && zip -q -r -9 "$zip" "$name")
