@@ -1,7 +1,7 @@
 // The upgrade exchange against simulated devices on loopback (127.0.0.170-174, port 6000), from
 // generated images that are never written to disk: the exact packets on the wire, the image's hash
 // and size as the device counted them, and the progress reported on the way; attempts from an
-// image file; hostile peers on 127.0.0.175 and a listener for misread addresses on 127.0.0.176.
+// image file; hostile peers and a listener for misread addresses on 127.0.0.179.
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -179,7 +179,7 @@ private:
     QStringList commands_;
 };
 
-const QString kPeer = QStringLiteral("127.0.0.175");
+const QString kPeer = QStringLiteral("127.0.0.179");
 
 }  // namespace
 
@@ -332,7 +332,7 @@ void TestUpgradeStream::hostilePeers() {
     QFETCH(QStringList, commands);
 
     FirmwarePeer peer(kPeer, script, push);
-    QVERIFY2(peer.listening(), "port 6000 of 127.0.0.175 is taken");
+    QVERIFY2(peer.listening(), "port 6000 of 127.0.0.179 is taken");
     GeneratedSource image(size);
     const int pieces = int((size + kPieceBytes - 1) / kPieceBytes);
     if (script == PeerScript::PiecesOkFinishFail) {
@@ -404,21 +404,21 @@ void TestUpgradeStream::imageChangesWhileSent() {
 void TestUpgradeStream::onlyCanonicalAddresses_data() {
     QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("connects");
-    QTest::newRow("canonical") << "127.0.0.176" << true;
-    // Each of these is read by Qt as 127.0.0.176.
-    QTest::newRow("leading zeros, octal") << "127.000.000.0260" << false;
-    QTest::newRow("octal part") << "127.0.0.0260" << false;
-    QTest::newRow("three parts") << "127.0.176" << false;
-    QTest::newRow("one number") << "2130706608" << false;
-    QTest::newRow("hexadecimal part") << "127.0.0.0xb0" << false;
+    QTest::newRow("canonical") << "127.0.0.179" << true;
+    // Each of these is read by Qt as 127.0.0.179.
+    QTest::newRow("leading zeros, octal") << "127.000.000.0263" << false;
+    QTest::newRow("octal part") << "127.0.0.0263" << false;
+    QTest::newRow("three parts") << "127.0.179" << false;
+    QTest::newRow("one number") << "2130706611" << false;
+    QTest::newRow("hexadecimal part") << "127.0.0.0xb3" << false;
 }
 
 void TestUpgradeStream::onlyCanonicalAddresses() {
     QFETCH(QString, address);
     QFETCH(bool, connects);
     QTcpServer listener;
-    QVERIFY2(listener.listen(QHostAddress("127.0.0.176"), kUpgradePort),
-             "port 6000 of 127.0.0.176 is taken");
+    QVERIFY2(listener.listen(QHostAddress(kPeer), kUpgradePort),
+             "port 6000 of 127.0.0.179 is taken");
     QTcpSocket socket;
     GeneratedSource image(1000);
     const UpgradeOutcome outcome = send_image(socket, address, image, {}, UpgradeWaits{2000, 200});
