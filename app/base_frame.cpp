@@ -465,6 +465,9 @@ void report_upgrade(QWidget* window, const QString& address, UpgradeStep step) {
         case UpgradeStep::FileTooLarge:
             local("升级文件过大");
             break;
+        case UpgradeStep::FileEmpty:
+            local("升级文件为空");
+            break;
         case UpgradeStep::FileRead:
             local("读取本地升级源文件失败");
             break;
@@ -528,22 +531,32 @@ int Base_Frame::update_device(int row) {
 void Base_Frame::update_start() {
     const QList<int> rows = tickedRows();
     QList<int> upgraded;
+    QStringList failed;
     for (int row : rows) {
         // A failure is reported by the attempt itself and does not stop the batch.
         if (update_device(row) == 1) {
             upgraded << row;
+        } else {
+            failed << cellField(row, 1, 15);
         }
         std::this_thread::sleep_for(
             std::chrono::milliseconds(corvane::maintenance::kUpgradePauseMs));
     }
     removeRows(ui->tableWidget, upgraded);
+    // Failed devices stay ticked; the summary names them, so none is taken for upgraded.
     QString text;
-    if (!upgraded.isEmpty()) {
-        text = QStringLiteral("升级成功，等待重启");
-    } else if (rows.isEmpty()) {
+    if (rows.isEmpty()) {
         text = QStringLiteral("请选择升级的设备");
+    } else if (failed.isEmpty()) {
+        text = QStringLiteral("升级成功，等待重启");
     } else {
-        text = QStringLiteral("没有设备升级成功");
+        const QString outcome =
+            upgraded.isEmpty() ? QStringLiteral("没有设备升级成功")
+                               : QStringLiteral("已升级 %1 台设备，等待重启").arg(upgraded.size());
+        text = QStringLiteral("%1；以下 %2 台设备升级失败：\n%3")
+                   .arg(outcome)
+                   .arg(failed.size())
+                   .arg(failed.join(QLatin1Char('\n')));
     }
     showNotice(text);
 }

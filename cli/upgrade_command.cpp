@@ -50,11 +50,17 @@ sweep, kind, name-rule, file, connect, start, image, finish, end); 2 for bad usa
 const QStringList kKinds{"tx", "rx", "kvm_rx"};
 
 // The step and the words for where an attempt ended.
-std::pair<QString, QString> failureOf(UpgradeStep step, const maintenance::UpgradeWaits& waits,
-                                      const QString& kind) {
+std::pair<QString, QString> failureOf(const maintenance::UpgradeOutcome& outcome,
+                                      const maintenance::UpgradeWaits& waits, const QString& kind) {
     const QString connect_wait = QString::number(waits.connect_ms / 1000.0);
     const QString wait = QString::number(waits.exchange_ms / 1000.0);
-    switch (step) {
+    // A wait that ended because the device closed the connection says so, not that time ran out.
+    auto waited = [&outcome](const QString& timed_out, const char* when) {
+        return outcome.connection_closed
+                   ? QStringLiteral("the device closed the connection %1").arg(when)
+                   : timed_out;
+    };
+    switch (outcome.step) {
         case UpgradeStep::NameRule:
             return {QStringLiteral("name-rule"),
                     QStringLiteral("the image's path does not hold %1, the name part of kind %2")
@@ -65,34 +71,46 @@ std::pair<QString, QString> failureOf(UpgradeStep step, const maintenance::Upgra
             return {QStringLiteral("file"), QStringLiteral("the image cannot be opened")};
         case UpgradeStep::FileTooLarge:
             return {QStringLiteral("file"), QStringLiteral("the image is 2 GiB or larger")};
+        case UpgradeStep::FileEmpty:
+            return {QStringLiteral("file"), QStringLiteral("the image is empty")};
         case UpgradeStep::FileRead:
-            return {QStringLiteral("file"), QStringLiteral("reading the image failed")};
+            return {QStringLiteral("file"),
+                    QStringLiteral("reading the image failed, or its size changed while it was "
+                                   "sent")};
         case UpgradeStep::Connect:
             return {QStringLiteral("connect"),
                     QStringLiteral("no connection to port 6000 within %1 s").arg(connect_wait)};
         case UpgradeStep::StartWrite:
             return {QStringLiteral("start"),
-                    QStringLiteral("the start command did not go out within %1 s").arg(wait)};
+                    waited(QStringLiteral("the start command did not go out within %1 s").arg(wait),
+                           "before the start command went out")};
         case UpgradeStep::StartReply:
-            return {QStringLiteral("start"), QStringLiteral("no reply within %1 s").arg(wait)};
+            return {QStringLiteral("start"),
+                    waited(QStringLiteral("no reply within %1 s").arg(wait), "without a reply")};
         case UpgradeStep::StartRefused:
             return {QStringLiteral("start"), QStringLiteral("refused (no OK in the reply)")};
         case UpgradeStep::PieceWrite:
-            return {QStringLiteral("image"),
-                    QStringLiteral("a piece of the image did not go out within %1 s").arg(wait)};
+            return {
+                QStringLiteral("image"),
+                waited(QStringLiteral("a piece of the image did not go out within %1 s").arg(wait),
+                       "while the image was being sent")};
         case UpgradeStep::FinishWrite:
-            return {QStringLiteral("finish"),
-                    QStringLiteral("the finish command did not go out within %1 s").arg(wait)};
+            return {
+                QStringLiteral("finish"),
+                waited(QStringLiteral("the finish command did not go out within %1 s").arg(wait),
+                       "before the finish command went out")};
         case UpgradeStep::FinishReply:
             return {QStringLiteral("finish"),
-                    QStringLiteral("the image was not confirmed within %1 s").arg(wait)};
+                    waited(QStringLiteral("the image was not confirmed within %1 s").arg(wait),
+                           "without confirming the image")};
         case UpgradeStep::FinishRefused:
             return {QStringLiteral("finish"),
                     QStringLiteral("the image was not confirmed (no OK in the reply)")};
         case UpgradeStep::EndWrite:
             return {QStringLiteral("end"),
-                    QStringLiteral("the image was confirmed, but the end command did not go "
-                                   "out: restart the device by hand")};
+                    QStringLiteral("the image was confirmed, but %1: restart the device by hand")
+                        .arg(waited(QStringLiteral("the end command did not go out"),
+                                    "before the end command went out"))};
         case UpgradeStep::Done:
             break;
     }
@@ -116,6 +134,9 @@ public:
         }
         if (!started_.isValid()) {
             return;
+        }
+        if (p.bytes_sent > 0) {
+            estimate_.sample(seconds(), p.bytes_sent);
         }
         const bool last = p.stage == UpgradeProgress::Stage::Done;
         if (terminal_) {
@@ -141,18 +162,17 @@ public:
         }
     }
 
-    double seconds() const { return started_.isValid() ? started_.elapsed() / 1000.0 : 0; }
+    double seconds() const { return started_.isValid() ? started_.nsecsElapsed() / 1e9 : 0; }
 
 private:
+    // The rate and time left as the device takes the image; unknown until two pieces went out.
     QString describe(const UpgradeProgress& p) const {
-        const double elapsed = seconds();
         QString rate = QStringLiteral("-- MB/s");
         QString left = QStringLiteral("--:-- left");
-        if (elapsed > 0 && p.bytes_sent > 0) {
-            const double per_second = p.bytes_sent / elapsed;
-            rate = QStringLiteral("%1 MB/s").arg(per_second / 1e6, 0, 'f', 1);
-            left = clock(qMax<qint64>(0, p.image_bytes - p.bytes_sent) / per_second) +
-                   QStringLiteral(" left");
+        const double seconds_left = estimate_.seconds_left(p.image_bytes);
+        if (seconds_left >= 0) {
+            rate = QStringLiteral("%1 MB/s").arg(estimate_.rate() / 1e6, 0, 'f', 1);
+            left = clock(seconds_left) + QStringLiteral(" left");
         }
         return QStringLiteral("%1: %2%  %3  %4").arg(address_).arg(p.percent, 3).arg(rate, left);
     }
@@ -161,6 +181,7 @@ private:
     bool terminal_;
     QElapsedTimer started_;
     QElapsedTimer drawn_;
+    maintenance::TransferEstimate estimate_;
     int width_ = 0;
     int tenths_ = 0;
 };
@@ -222,7 +243,7 @@ int runUpgrade(Invocation& in) {
                                 .arg(outcome.bytes_sent)
                                 .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
             } else {
-                const auto [step, message] = failureOf(outcome.step, waits, kind);
+                const auto [step, message] = failureOf(outcome, waits, kind);
                 report.fail(step, message);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(maintenance::kUpgradePauseMs));

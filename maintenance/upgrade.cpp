@@ -13,14 +13,33 @@ namespace corvane::maintenance {
 
 namespace {
 
+// At most this many buffers of what a device sent are thrown away at once, so that a device
+// that sends without pause cannot hold the attempt in the discarding.
+constexpr int kDiscardPasses = 64;
+
+// Throws away what the device has sent so far: what Qt holds and what has reached the system.
+void discard_received(QTcpSocket& socket) {
+    for (int pass = 0; pass < kDiscardPasses; ++pass) {
+        socket.skip(socket.bytesAvailable());
+        if (socket.state() != QAbstractSocket::ConnectedState || !socket.waitForReadyRead(0)) {
+            break;
+        }
+    }
+    socket.skip(socket.bytesAvailable());
+}
+
 // Waits until everything written so far has gone to the network, within `ms` in all: one
-// wait may return after part of a large packet went out.
-bool flush_within(QTcpSocket& socket, int ms) {
+// wait may return after part of a large packet went out. With `discard`, what the device
+// sends meanwhile is thrown away, so that it never fills the receive buffer and stalls.
+bool flush_within(QTcpSocket& socket, int ms, bool discard) {
     const QDeadlineTimer deadline(ms);
     while (socket.bytesToWrite() > 0) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0 || !socket.waitForBytesWritten(int(left))) {
             return false;
+        }
+        if (discard) {
+            discard_received(socket);
         }
     }
     return true;
@@ -31,10 +50,13 @@ bool send_packet(QTcpSocket& socket, char* packet, PacketKind kind, qint64 paylo
                  int wait_ms) {
     write_header(packet, kind, quint32(payload_bytes));
     const qint64 total = payload_bytes + kHeaderBytes;
-    return socket.write(packet, total) == total && flush_within(socket, wait_ms);
+    return socket.write(packet, total) == total &&
+           flush_within(socket, wait_ms, kind == PacketKind::Data);
 }
 
+// Sends a command. Whatever arrived before it was written is no reply to it: thrown away.
 bool send_command(QTcpSocket& socket, char* packet, const QByteArray& text, int wait_ms) {
+    discard_received(socket);
     std::memcpy(packet + kHeaderBytes, text.constData(), size_t(text.size()));
     return send_packet(socket, packet, PacketKind::Command, text.size(), wait_ms);
 }
@@ -52,8 +74,14 @@ qint64 await_reply(QTcpSocket& socket, char* reply, int wait_ms) {
 }
 
 int percent_of(qint64 sent, qint64 size) {
-    // A size of 0 with bytes still coming (a file that grew) counts as complete.
-    return size > 0 ? int(qMin<qint64>(100, sent * 100 / size)) : 100;
+    return int(qMin<qint64>(100, sent * 100 / size));
+}
+
+// Qt reads "010" as octal and "127.1" as 127.0.0.1: only the one text of each address that
+// reads back unchanged is taken, so the image goes to the host the caller named.
+bool is_canonical_ipv4(const QString& text, QHostAddress* host) {
+    *host = QHostAddress(text);
+    return host->protocol() == QAbstractSocket::IPv4Protocol && host->toString() == text;
 }
 
 }  // namespace
@@ -66,6 +94,7 @@ int result_of(UpgradeStep step) {
         case UpgradeStep::FileMissing:
         case UpgradeStep::FileUnreadable:
         case UpgradeStep::FileTooLarge:
+        case UpgradeStep::FileEmpty:
         case UpgradeStep::FileRead:
             return 3;
         case UpgradeStep::EndWrite:
@@ -97,12 +126,16 @@ UpgradeOutcome upgrade_device(QTcpSocket& socket, const QString& address,
 UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSource& image,
                           const ProgressCallback& progress, const UpgradeWaits& waits) {
     UpgradeOutcome outcome;
-    auto report = [&progress, &outcome, &image](UpgradeProgress::Stage stage, int percent) {
+    // The size announced in the start command; the image must yield exactly this many bytes.
+    const qint64 image_bytes = image.size();
+    auto report = [&progress, &outcome, image_bytes](UpgradeProgress::Stage stage, int percent) {
         if (progress) {
-            progress({stage, percent, outcome.bytes_sent, image.size()});
+            progress({stage, percent, outcome.bytes_sent, image_bytes});
         }
     };
-    auto fail = [&socket, &outcome](UpgradeStep step) {
+    bool connected = false;
+    auto fail = [&socket, &outcome, &connected](UpgradeStep step) {
+        outcome.connection_closed = connected && socket.state() != QAbstractSocket::ConnectedState;
         // Whatever is still queued is dropped, so the next attempt starts unconnected.
         socket.abort();
         outcome.result = result_of(step);
@@ -110,22 +143,27 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
         return outcome;
     };
 
-    const qint64 image_bytes = image.size();
     if (image_bytes > kLargestImage) {
         return fail(UpgradeStep::FileTooLarge);
+    }
+    if (image_bytes <= 0) {
+        return fail(UpgradeStep::FileEmpty);
     }
 
     if (socket.state() != QAbstractSocket::UnconnectedState) {
         socket.abort();
     }
-    const QHostAddress host(address);
-    if (host.protocol() != QAbstractSocket::IPv4Protocol) {
+    QHostAddress host;
+    if (!is_canonical_ipv4(address, &host)) {
         return fail(UpgradeStep::Connect);
     }
+    // A device that sends without end cannot make the attempt hold more than this.
+    socket.setReadBufferSize(kHeldReceiveBytes);
     socket.connectToHost(host, kUpgradePort, QIODevice::ReadWrite);
     if (!socket.waitForConnected(waits.connect_ms)) {
         return fail(UpgradeStep::Connect);
     }
+    connected = true;
 
     // One send buffer for every packet, header first; one reply buffer.
     const std::unique_ptr<char[]> packet(new char[kSendBufferBytes]());
@@ -148,7 +186,9 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
     for (;;) {
         const qint64 n = image.read(packet.get() + kHeaderBytes, kPieceBytes);
         report(UpgradeProgress::Stage::Streaming, percent);
-        if (n < 0) {
+        // A file that grew or shrank while it was sent is not the image announced.
+        if (n < 0 || n > image_bytes - outcome.bytes_sent ||
+            (n == 0 && outcome.bytes_sent != image_bytes)) {
             return fail(UpgradeStep::FileRead);
         }
         if (n == 0) {
@@ -158,7 +198,7 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
             return fail(UpgradeStep::PieceWrite);
         }
         outcome.bytes_sent += n;
-        percent = percent_of(outcome.bytes_sent, image.size());
+        percent = percent_of(outcome.bytes_sent, image_bytes);
         report(UpgradeProgress::Stage::Streaming, percent);
     }
     report(UpgradeProgress::Stage::Done, percent);
@@ -181,6 +221,32 @@ UpgradeOutcome send_image(QTcpSocket& socket, const QString& address, ImageSourc
     outcome.step = UpgradeStep::Done;
     outcome.result = result_of(outcome.step);
     return outcome;
+}
+
+void TransferEstimate::sample(double seconds, qint64 sent) {
+    // The first sample with bytes sent is where the rate is measured from.
+    if (first_sent_ == 0) {
+        first_seconds_ = seconds;
+        first_sent_ = sent;
+    }
+    last_seconds_ = seconds;
+    last_sent_ = sent;
+}
+
+double TransferEstimate::rate() const {
+    const double span = last_seconds_ - first_seconds_;
+    return span > 0 && last_sent_ > first_sent_ ? (last_sent_ - first_sent_) / span : 0;
+}
+
+double TransferEstimate::seconds_left(qint64 image_bytes) const {
+    const double per_second = rate();
+    if (per_second <= 0) {
+        return -1;
+    }
+    // Read at that rate from the start, the device is done at image_bytes / rate; never
+    // sooner than the bytes not yet sent allow.
+    return qMax(image_bytes / per_second - last_seconds_,
+                qMax<qint64>(0, image_bytes - last_sent_) / per_second);
 }
 
 }  // namespace corvane::maintenance

@@ -211,7 +211,8 @@ void TestFullSite::fullSite() {
 
     QCOMPARE(shownTexts(),
              QStringList({"file:|", "about:升级失败2|" + kRefusing.first + " 网络连接失败|parent",
-                          notice("升级成功，等待重启")}));
+                          notice("已升级 19 台设备，等待重启；以下 1 台设备升级失败：\n" +
+                                 kRefusing.first)}));
     QStringList remaining;
     for (const QString& row : expected) {
         if (!chosen.mid(1).contains(row.section(' ', 0, 0))) {

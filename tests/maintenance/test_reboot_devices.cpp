@@ -22,13 +22,13 @@ private slots:
             .device("ip=127.0.0.176,type=307,http=size,http-size=29")
             .device("ip=127.0.0.178,type=307,http=size,http-size=30")
             // A refusal of some 70 bytes: long enough to pass for a confirmation by length.
-            .device("ip=127.0.0.179,type=2000,http=bad-request,http-status=200")
+            .device("ip=127.0.0.180,type=2000,http=bad-request,http-status=200")
             .args({"--no-udp", "--http-port=8175", "--restart-seconds=0"});
         QVERIFY2(sim.start(Devsim::Where::Here), qPrintable(sim.errorString()));
 
         // 177 has no device: refused at once, and still followed by the pause.
         const QStringList addresses{"127.0.0.175:8175", "127.0.0.176:8175", "127.0.0.177:8175",
-                                    "127.0.0.178:8175", "127.0.0.179:8175"};
+                                    "127.0.0.178:8175", "127.0.0.180:8175"};
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(
@@ -48,7 +48,7 @@ private slots:
                 i == 0 ? kRebootPauseMs : requests.at(i - 1).time.msecsTo(requests.at(i).time);
             QVERIFY2(gap >= kRebootPauseMs - 20, qPrintable(QString::number(gap)));
         }
-        QCOMPARE(asked, QStringList({"127.0.0.175", "127.0.0.176", "127.0.0.178", "127.0.0.179"}));
+        QCOMPARE(asked, QStringList({"127.0.0.175", "127.0.0.176", "127.0.0.178", "127.0.0.180"}));
         QCOMPARE(sim.stop(), 0);
     }
 };

@@ -1,5 +1,6 @@
 // The upgrade exchange's bytes and rules, without a network: headers, command texts, the
-// reply rule, the image-name rule, the results of the steps and the local checks.
+// reply rule, the image-name rule, the results of the steps, the local checks and the estimate
+// of the time left.
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -55,6 +56,8 @@ private slots:
     void stepResults();
     void refusedBeforeConnecting_data();
     void refusedBeforeConnecting();
+    void timeLeft_data();
+    void timeLeft();
 };
 
 void TestUpgradePackets::headerBytes_data() {
@@ -173,7 +176,7 @@ void TestUpgradePackets::stepResults_data() {
     }
     for (UpgradeStep s :
          {UpgradeStep::NameRule, UpgradeStep::FileMissing, UpgradeStep::FileUnreadable,
-          UpgradeStep::FileTooLarge, UpgradeStep::FileRead}) {
+          UpgradeStep::FileTooLarge, UpgradeStep::FileEmpty, UpgradeStep::FileRead}) {
         QTest::addRow("file step %d", int(s)) << s << 3;
     }
     QTest::newRow("end not sent") << UpgradeStep::EndWrite << 4;
@@ -192,6 +195,8 @@ void TestUpgradePackets::refusedBeforeConnecting_data() {
     QTest::newRow("2^31 bytes") << (qint64(1) << 31) << "127.0.0.1" << UpgradeStep::FileTooLarge;
     QTest::newRow("4 GiB + 1") << ((qint64(1) << 32) + 1) << "127.0.0.1"
                                << UpgradeStep::FileTooLarge;
+    // A truncated download must never be installed.
+    QTest::newRow("empty") << qint64(0) << "127.0.0.1" << UpgradeStep::FileEmpty;
     // Accepted in size, then refused as an address without any name look-up.
     QTest::newRow("2^31 - 1 bytes, host name")
         << ((qint64(1) << 31) - 1) << "device.invalid" << UpgradeStep::Connect;
@@ -212,6 +217,42 @@ void TestUpgradePackets::refusedBeforeConnecting() {
     QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(source.reads, 0);
     QCOMPARE(progressCalls, 0);
+}
+
+void TestUpgradePackets::timeLeft_data() {
+    QTest::addColumn<QList<QPointF>>("samples");  // seconds after start, image bytes sent
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<double>("left");  // seconds; negative: unknown
+    QTest::addColumn<double>("rate");  // bytes a second
+    // A device taking 200,000 bytes a second, behind 800,000 bytes of buffers: the first piece
+    // goes out at once, each later one as the device makes room.
+    auto sent_at = [](qint64 sent) { return QPointF((sent - 800000) / 200000.0, double(sent)); };
+    const qint64 piece = kPieceBytes;
+    QTest::newRow("first piece only")
+        << QList<QPointF>{sent_at(piece)} << qint64(4000000) << -1.0 << 0.0;
+    QTest::newRow("two pieces of a 20 s transfer")
+        << QList<QPointF>{sent_at(piece), sent_at(2 * piece)} << qint64(4000000)
+        << 20 - sent_at(2 * piece).x() << 200000.0;
+    QTest::newRow("every piece out, buffers still draining")
+        << QList<QPointF>{sent_at(piece), sent_at(2 * piece), sent_at(3 * piece), sent_at(4000000)}
+        << qint64(4000000) << 4.0 << 200000.0;
+    // Never sooner than the bytes not yet sent allow, at the rate measured.
+    QTest::newRow("rate rising") << QList<QPointF>{{1, 1000000}, {2, 3000000}} << qint64(10000000)
+                                 << 3.5 << 2000000.0;
+}
+
+void TestUpgradePackets::timeLeft() {
+    QFETCH(QList<QPointF>, samples);
+    QFETCH(qint64, size);
+    QFETCH(double, left);
+    QFETCH(double, rate);
+    TransferEstimate estimate;
+    for (const QPointF& s : samples) {
+        estimate.sample(s.x(), qint64(s.y()));
+    }
+    QVERIFY2(qAbs(estimate.seconds_left(size) - left) < 0.01,
+             qPrintable(QString::number(estimate.seconds_left(size))));
+    QVERIFY2(qAbs(estimate.rate() - rate) < 1, qPrintable(QString::number(estimate.rate())));
 }
 
 QTEST_GUILESS_MAIN(TestUpgradePackets)

@@ -91,6 +91,9 @@ void FirmwareConnection::closeByDevice(const QString& fault) {
 }
 
 void FirmwareConnection::onDisconnected() {
+    // What arrived before the close is still read, as a device would: a slow reader may hold
+    // the end command in its buffer when the tool has already closed.
+    onReadyRead();
     if (closed_)
         return;
     log(QStringLiteral("fw-close"), {{QStringLiteral("by"), QStringLiteral("peer")},
