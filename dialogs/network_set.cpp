@@ -4,7 +4,7 @@
 
 #include "config_commands.h"
 #include "discovery/device_list.h"
-#include "notice.h"
+#include "messages/notice.h"
 #include "ui_network_set.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <QEvent>
 
 #include "config_commands.h"
-#include "notice.h"
+#include "messages/notice.h"
 #include "ui_set_audio.h"
 
 Set_Audio::Set_Audio(QWidget* parent) : QWidget(parent), ui(new Ui::Set_Audio) {

@@ -3,7 +3,7 @@
 #include <QEvent>
 
 #include "config_commands.h"
-#include "notice.h"
+#include "messages/notice.h"
 #include "ui_set_audio_tx.h"
 
 Set_audio_tx::Set_audio_tx(QWidget* parent) : QWidget(parent), ui(new Ui::Set_audio_tx) {

@@ -3,8 +3,8 @@
 #include <QEvent>
 #include <QIntValidator>
 
-#include "notice.h"
-#include "operator_messages.h"
+#include "messages/notice.h"
+#include "messages/operator_messages.h"
 #include "ui_video_parameters.h"
 
 using corvane::OperatorMessages;

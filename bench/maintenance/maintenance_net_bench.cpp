@@ -35,7 +35,7 @@
 #include "devsim_harness.h"
 #include "maintenance/reboot.h"
 #include "maintenance/upgrade_packet.h"
-#include "operator_messages.h"
+#include "messages/operator_messages.h"
 #include "window_rows.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "command_request.h"
 #include "devsim_harness.h"
 #include "http_server.h"
-#include "operator_messages.h"
+#include "messages/operator_messages.h"
 #include "shown_messages.h"
 #include "window_rows.h"
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "operator_messages.h"
+#include "messages/operator_messages.h"
 
 // Every box shown since the last call, oldest first, as "title|text", with "|parent" when it
 // had one; an about box starts with "about:", the file dialog with "file:".

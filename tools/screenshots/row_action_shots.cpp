@@ -12,7 +12,7 @@
 #include <functional>
 
 #include "devsim_harness.h"
-#include "operator_messages.h"
+#include "messages/operator_messages.h"
 #include "shot_support.h"
 #include "window_rows.h"
 

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include "operator_messages.h"
+#include "messages/operator_messages.h"
 #include "shot_support.h"
 #include "window_rows.h"
 

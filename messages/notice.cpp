@@ -1,8 +1,8 @@
-#include "notice.h"
+#include "messages/notice.h"
 
 #include <QWidget>
 
-#include "operator_messages.h"
+#include "messages/operator_messages.h"
 
 void showNotice(const QString& text) {
     corvane::OperatorMessages::information(nullptr, QStringLiteral("提示"), text);

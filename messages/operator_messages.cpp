@@ -1,4 +1,4 @@
-#include "operator_messages.h"
+#include "messages/operator_messages.h"
 
 #include <QFileDialog>
 #include <QMutex>

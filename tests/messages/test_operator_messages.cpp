@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <QtTest>
 
-#include "operator_messages.h"
+#include "messages/operator_messages.h"
 
 using corvane::OperatorMessages;
 
