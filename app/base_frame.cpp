@@ -15,7 +15,6 @@
 #include <chrono>
 #include <thread>
 
-#include "config_commands.h"
 #include "discovery/device_list.h"
 #include "discovery/device_order.h"
 #include "maintenance/reboot.h"
@@ -23,10 +22,11 @@
 #include "messages/notice.h"
 #include "messages/operator_messages.h"
 #include "network_set.h"
+#include "protocol/config_commands.h"
+#include "protocol/video_commands.h"
 #include "set_audio.h"
 #include "set_audio_tx.h"
 #include "ui_base_frame.h"
-#include "video_commands.h"
 #include "video_parameters.h"
 
 bool rx_audio_loaded = false;

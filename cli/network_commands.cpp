@@ -10,8 +10,8 @@
 #include "cli/command_line.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
-#include "dialogs/config_commands.h"
 #include "maintenance/reboot.h"
+#include "protocol/config_commands.h"
 
 namespace corvane::cli {
 
@@ -181,7 +181,7 @@ int runReboot(Invocation& in) {
             case RebootReply::Silent:
                 report.fail(QStringLiteral("restart"),
                             QStringLiteral("no confirmation (no answer, or a reply under %1 bytes)")
-                                .arg(corvane::maintenance::kRebootReplyMin));
+                                .arg(config::kNetworkAcceptLength));
                 break;
         }
         report.end();

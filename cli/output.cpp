@@ -14,7 +14,7 @@
 #endif
 
 #include "cli/command_line.h"
-#include "command/reply_rule.h"
+#include "protocol/reply_rule.h"
 
 namespace corvane::cli {
 
@@ -114,7 +114,7 @@ QString replyProblem(const std::string& reply, std::size_t needed) {
     if (reply.empty()) {
         return QStringLiteral("no answer");
     }
-    if (command::reply_refuses(reply)) {
+    if (protocol::reply_refuses(reply)) {
         const neb::CJsonObject document(reply);
         const QString message = printable(QString::fromStdString(document.ReadText("Message")));
         return message.isEmpty() ? QStringLiteral("refused")

@@ -9,8 +9,8 @@
 
 #include "cli/command_line.h"
 #include "cli/output.h"
-#include "dialogs/config_commands.h"
-#include "dialogs/video_commands.h"
+#include "protocol/config_commands.h"
+#include "protocol/video_commands.h"
 
 namespace corvane::cli {
 

@@ -189,7 +189,7 @@ void handle_body(const char* body, int length, char* answer, int* answer_length)
     command.FromText(text);  // up to the first NUL
     std::int32_t code = 0;
     command.ReadInt32("ProtocolCode", code);
-    if (code == 1000) {
+    if (code == service_command_code) {
         neb::CJsonObject ack;
         ack.PutString("ProtocolCode", "OKK");
         const std::string pretty = ack.PrettyText();

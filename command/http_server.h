@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// The one command the service acknowledges.
+inline constexpr std::int32_t service_command_code = 1000;
+
 // 0 running, 1 not running (the initial value), 2 stopped (thread ended or start failed).
 extern std::atomic<std::int32_t> service_state;
 

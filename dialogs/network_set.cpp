@@ -2,9 +2,9 @@
 
 #include <QEvent>
 
-#include "config_commands.h"
 #include "discovery/device_list.h"
 #include "messages/notice.h"
+#include "protocol/config_commands.h"
 #include "ui_network_set.h"
 
 namespace {

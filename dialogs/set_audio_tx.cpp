@@ -2,8 +2,8 @@
 
 #include <QEvent>
 
-#include "config_commands.h"
 #include "messages/notice.h"
+#include "protocol/config_commands.h"
 #include "ui_set_audio_tx.h"
 
 Set_audio_tx::Set_audio_tx(QWidget* parent) : QWidget(parent), ui(new Ui::Set_audio_tx) {

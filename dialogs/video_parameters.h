@@ -6,7 +6,7 @@
 #include <array>
 
 #include "json/json_document.h"
-#include "video_commands.h"
+#include "protocol/video_commands.h"
 
 class QComboBox;
 class QEvent;

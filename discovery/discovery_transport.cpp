@@ -181,7 +181,7 @@ int search_device(char* result, std::size_t capacity) {
     // member from making the puts below fail.
     search_result.Reset();
     seen_addresses.clear();
-    search_result.PutInt32("ProtocolCode", 999);
+    search_result.PutInt32("ProtocolCode", discovery_result_code);
     search_result.PutEmptyArray("Parameters");
     result_length = search_result.CompactText().size();
     result_limit = capacity > 0 ? capacity - 1 : 0;

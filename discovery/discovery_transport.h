@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
@@ -30,6 +31,9 @@ inline constexpr long discovery_wait_seconds = 1;
 inline constexpr std::chrono::milliseconds discovery_sweep_limit{5000};
 // Room for a burst of 255 full-size replies with the kernel's per-datagram overhead.
 inline constexpr int discovery_receive_buffer = 255 * 4096;
+
+// The "ProtocolCode" that heads the collected replies; no device command has it.
+inline constexpr std::int32_t discovery_result_code = 999;
 
 // Collected replies of the running sweep: {"ProtocolCode":999,"Parameters":[...]}.
 extern neb::CJsonObject search_result;

@@ -31,11 +31,11 @@
 #include <string>
 #include <vector>
 
-#include "command_request.h"
 #include "devsim_harness.h"
 #include "maintenance/reboot.h"
 #include "maintenance/upgrade_packet.h"
 #include "messages/operator_messages.h"
+#include "protocol/config_commands.h"
 #include "window_rows.h"
 
 namespace {
@@ -312,15 +312,11 @@ bool benchReboot() {
     }
 
     // One command exchange, as the reboot makes it, without the pause: each device once.
-    const std::string body = mt::reboot_command_text();
-    char reply[256];
     QElapsedTimer clock;
     clock.start();
     int answered = 0;
     for (const QString& a : addresses) {
-        reply[0] = '\0';
-        send_http_cmd(a.toLatin1().constData(), body.c_str(), reply, sizeof reply);
-        answered += std::strlen(reply) >= std::size_t(mt::kRebootReplyMin) ? 1 : 0;
+        answered += corvane::config::restartDevice(a.toStdString()).accepted ? 1 : 0;
     }
     const double exchangeMs = clock.nsecsElapsed() / 1e6 / kDevices;
     // Wait until every device is back from that restart.

@@ -14,10 +14,10 @@
 #include <memory>
 
 #include "base_frame.h"
-#include "config_commands.h"
 #include "devsim_harness.h"
 #include "find_widget.h"
-#include "video_commands.h"
+#include "protocol/config_commands.h"
+#include "protocol/video_commands.h"
 #include "window_messages.h"
 #include "window_rows.h"
 

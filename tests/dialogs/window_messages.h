@@ -8,8 +8,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "config_commands.h"
 #include "json/json_document.h"
+#include "protocol/config_commands.h"
 #include "set_audio.h"
 #include "set_audio_tx.h"
 #include "shown_messages.h"

@@ -1,4 +1,4 @@
-#include "config_commands.h"
+#include "protocol/config_commands.h"
 
 #include <cctype>
 #include <cstdint>
@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "command/command_request.h"
-#include "command/reply_rule.h"
 #include "discovery/ipv4_address.h"
+#include "protocol/protocol_codes.h"
+#include "protocol/reply_rule.h"
 
 namespace corvane::config {
 
@@ -17,7 +18,7 @@ WriteResult write(const std::string& address, const neb::CJsonObject& command, s
                   std::size_t accept_length) {
     WriteResult result;
     result.reply = post(address, command, capacity);
-    result.accepted = command::reply_confirms(result.reply, accept_length);
+    result.accepted = protocol::reply_confirms(result.reply, accept_length);
     return result;
 }
 
@@ -150,13 +151,13 @@ neb::CJsonObject networkSettingsDocument(const NetworkSettings& settings) {
     lan.PutString("MacAddr", settings.mac);
     neb::CJsonObject parameters;
     parameters.AppendDocument(lan);
-    neb::CJsonObject document = withCode(1008);
+    neb::CJsonObject document = withCode(protocol::kNetworkSettings);
     document.PutDocument("Parameters", parameters);
     return document;
 }
 
 neb::CJsonObject restartDocument() {
-    return withCode(1002);
+    return withCode(protocol::kRestart);
 }
 
 WriteResult writeNetworkSettings(const std::string& address, const NetworkSettings& settings) {
@@ -166,6 +167,14 @@ WriteResult writeNetworkSettings(const std::string& address, const NetworkSettin
 
 WriteResult restartDevice(const std::string& address) {
     return write(address, restartDocument(), kNetworkReplyCapacity, kNetworkAcceptLength);
+}
+
+RestartReply restartReplyOf(const std::string& reply) {
+    if (protocol::reply_refuses(reply)) {
+        return RestartReply::Refused;
+    }
+    return protocol::reply_confirms(reply, kNetworkAcceptLength) ? RestartReply::Confirmed
+                                                                 : RestartReply::Silent;
 }
 
 NetworkChange changeNetwork(const std::string& address, const NetworkSettings& settings,
@@ -204,11 +213,12 @@ NetworkChange changeNetwork(const std::string& address, const NetworkSettings& s
 // ---- Receiver audio -------------------------------------------------------------------------
 
 neb::CJsonObject rxAudioReadDocument(int32_t display_id) {
-    return withIntegers(1034, {{"DisplayId", display_id}});
+    return withIntegers(protocol::kRxAudioRead, {{"DisplayId", display_id}});
 }
 
 neb::CJsonObject rxAudioWriteDocument(int32_t display_id, int32_t ao_dev_id) {
-    return withIntegers(1036, {{"DisplayId", display_id}, {"AoDevId", ao_dev_id}});
+    return withIntegers(protocol::kRxAudioWrite,
+                        {{"DisplayId", display_id}, {"AoDevId", ao_dev_id}});
 }
 
 RxAudio parseRxAudioReply(const std::string& reply) {
@@ -248,11 +258,11 @@ WriteResult changeRxAudio(const std::string& address, int32_t display_id, int32_
 // ---- Transmitter audio ----------------------------------------------------------------------
 
 neb::CJsonObject txAudioReadDocument() {
-    return withCode(3052);
+    return withCode(protocol::kTxAudioRead);
 }
 
 neb::CJsonObject txAudioWriteDocument(int32_t audio_in) {
-    return withIntegers(3054, {{"AudioIn", audio_in}});
+    return withIntegers(protocol::kTxAudioWrite, {{"AudioIn", audio_in}});
 }
 
 TxAudio parseTxAudioReply(const std::string& reply) {

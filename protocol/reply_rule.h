@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-namespace corvane::command {
+namespace corvane::protocol {
 
 // A reply that is a JSON object whose "Result" is a whole number below 0: the device refused
 // the command. The devices answer a refusal with a text as long as a confirmation, so its
@@ -15,4 +15,4 @@ bool reply_refuses(const std::string& reply);
 // Replies without "Result" are judged by their length alone.
 bool reply_confirms(const std::string& reply, std::size_t min_length);
 
-}  // namespace corvane::command
+}  // namespace corvane::protocol

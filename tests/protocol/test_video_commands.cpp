@@ -2,7 +2,7 @@
 // conversion, and the checks that stop a write before anything is sent.
 #include <QtTest>
 
-#include "video_commands.h"
+#include "protocol/video_commands.h"
 
 namespace video = corvane::video;
 

@@ -1,10 +1,10 @@
-#include "command/reply_rule.h"
+#include "protocol/reply_rule.h"
 
 #include <cstdint>
 
 #include "json/json_document.h"
 
-namespace corvane::command {
+namespace corvane::protocol {
 
 bool reply_refuses(const std::string& reply) {
     neb::CJsonObject document;
@@ -22,4 +22,4 @@ bool reply_confirms(const std::string& reply, std::size_t min_length) {
     return reply.size() >= min_length && !reply_refuses(reply);
 }
 
-}  // namespace corvane::command
+}  // namespace corvane::protocol

@@ -6,7 +6,7 @@
 #include <QtTest>
 #include <functional>
 
-#include "config_commands.h"
+#include "protocol/config_commands.h"
 #include "scripted_peer.h"
 
 using namespace corvane::config;

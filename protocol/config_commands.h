@@ -20,7 +20,7 @@ constexpr std::size_t kNetworkReplyCapacity = 4096;
 constexpr std::size_t kAudioReplyCapacity = 1024;
 
 // A write counts as accepted when its reply text has at least this many bytes and is not a
-// refusal (command/reply_rule.h): the devices answer a refusal with a text of that length too.
+// refusal (protocol/reply_rule.h): the devices answer a refusal with a text of that length too.
 constexpr std::size_t kNetworkAcceptLength = 30;  // 1008 and 1002
 constexpr std::size_t kAudioAcceptLength = 31;    // 1036 and 3054
 
@@ -80,7 +80,16 @@ neb::CJsonObject networkSettingsDocument(const NetworkSettings& settings);
 neb::CJsonObject restartDocument();
 
 WriteResult writeNetworkSettings(const std::string& address, const NetworkSettings& settings);
+// Accepted as any write of the network settings is: kNetworkAcceptLength bytes, no refusal.
 WriteResult restartDevice(const std::string& address);
+
+// What a device made of the restart command, by the rule of its acceptance.
+enum class RestartReply {
+    Confirmed,  // accepted: it restarts
+    Refused,    // a refusal ("Result" below 0)
+    Silent,     // no answer, or one too short to confirm
+};
+RestartReply restartReplyOf(const std::string& reply);
 
 enum class NetworkOutcome {
     FieldTooLong,    // nothing was sent

@@ -1,4 +1,4 @@
-#include "video_commands.h"
+#include "protocol/video_commands.h"
 
 #include <QDebug>
 #include <QString>
@@ -7,8 +7,9 @@
 #include <cctype>
 #include <limits>
 
-#include "command/reply_rule.h"
-#include "config_commands.h"
+#include "protocol/config_commands.h"
+#include "protocol/protocol_codes.h"
+#include "protocol/reply_rule.h"
 
 namespace corvane::video {
 
@@ -90,7 +91,7 @@ std::vector<const char*> unreadMembers(const Stream& stream) {
 }
 
 neb::CJsonObject streamsReadCommand() {
-    neb::CJsonObject command = config::withCode(1022);
+    neb::CJsonObject command = config::withCode(protocol::kStreamsRead);
     neb::CJsonObject parameters;
     parameters.PutEmptyArray("ChnId");
     parameters.Member("ChnId").AppendInt32(1);
@@ -99,11 +100,12 @@ neb::CJsonObject streamsReadCommand() {
 }
 
 neb::CJsonObject customSizeReadCommand() {
-    return config::withCode(3129);
+    return config::withCode(protocol::kCustomSizeRead);
 }
 
 neb::CJsonObject customSizeWriteCommand(int32_t width, int32_t height) {
-    return config::withIntegers(3131, {{"enable", 1}, {"width", width}, {"height", height}});
+    return config::withIntegers(protocol::kCustomSizeWrite,
+                                {{"enable", 1}, {"width", width}, {"height", height}});
 }
 
 neb::CJsonObject streamWriteCommand(int32_t stream_id, const Stream& stream) {
@@ -115,7 +117,7 @@ neb::CJsonObject streamWriteCommand(int32_t stream_id, const Stream& stream) {
     }
     neb::CJsonObject list;
     list.AppendDocument(values);
-    neb::CJsonObject command = config::withCode(1024);
+    neb::CJsonObject command = config::withCode(protocol::kStreamWrite);
     command.PutDocument("Parameters", list);
     return command;
 }
@@ -200,15 +202,16 @@ WriteResult writeStream(const char* address, const StreamWrite& write) {
         // The stream write follows a short or missing answer to the custom size (the read-back
         // tells), but not a refusal: the stream would then use a size the device did not take.
         result.reply = postCustomSize(address, *write.custom_width, *write.custom_height);
-        if (command::reply_refuses(result.reply)) {
+        if (protocol::reply_refuses(result.reply)) {
             result.status = WriteStatus::NotAccepted;
             return result;
         }
     }
     result.reply =
         config::post(address, streamWriteCommand(write.stream_id, write.values), kWriteReplyBytes);
-    result.status = command::reply_confirms(result.reply, kAcceptLength) ? WriteStatus::Written
-                                                                         : WriteStatus::NotAccepted;
+    result.status = protocol::reply_confirms(result.reply, kAcceptLength)
+                        ? WriteStatus::Written
+                        : WriteStatus::NotAccepted;
     return result;
 }
 
@@ -243,7 +246,7 @@ WriteResult changeStream(const char* address, const StreamWrite& write) {
 }
 
 WriteStatus writeCustomSize(const char* address, int32_t width, int32_t height) {
-    return command::reply_confirms(postCustomSize(address, width, height), kAcceptLength)
+    return protocol::reply_confirms(postCustomSize(address, width, height), kAcceptLength)
                ? WriteStatus::Written
                : WriteStatus::NotAccepted;
 }
