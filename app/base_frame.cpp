@@ -12,13 +12,9 @@
 #include <QStandardItemModel>
 #include <QTcpSocket>
 
-#include <chrono>
-#include <thread>
-
 #include "discovery/device_list.h"
 #include "discovery/device_order.h"
-#include "maintenance/reboot.h"
-#include "maintenance/upgrade.h"
+#include "maintenance/batch.h"
 #include "messages/notice.h"
 #include "messages/operator_messages.h"
 #include "network_set.h"
@@ -503,9 +499,7 @@ void report_upgrade(QWidget* window, const QString& address, UpgradeStep step) {
 
 }  // namespace
 
-int Base_Frame::update_device(int row) {
-    const QString address = cellField(row, 1, 15);
-    const QString type = cellField(row, 2, 6);
+void Base_Frame::startProgress() {
     // One bar for every attempt; an attempt that fails while streaming leaves it showing
     // where it stopped until the next one starts.
     if (progress_bar == nullptr) {
@@ -515,33 +509,54 @@ int Base_Frame::update_device(int row) {
     }
     progress_bar->hide();
     progress_bar->reset();
-    update_file = ui->file_pathname->text();
+}
 
-    using corvane::maintenance::UpgradeProgress;
+void Base_Frame::showProgress(const corvane::maintenance::UpgradeProgress& progress) {
+    // The window handles no events meanwhile; the bar repaints itself as it changes.
+    progress_bar->setValue(progress.percent);
+    progress_bar->setVisible(progress.stage ==
+                             corvane::maintenance::UpgradeProgress::Stage::Streaming);
+}
+
+int Base_Frame::update_device(int row) {
+    const QString address = cellField(row, 1, 15);
+    startProgress();
+    update_file = ui->file_pathname->text();
     const corvane::maintenance::UpgradeOutcome outcome = corvane::maintenance::upgrade_device(
-        *update_socket, address, type, update_file, [this](const UpgradeProgress& progress) {
-            // The window handles no events meanwhile; the bar repaints itself as it changes.
-            progress_bar->setValue(progress.percent);
-            progress_bar->setVisible(progress.stage == UpgradeProgress::Stage::Streaming);
-        });
+        *update_socket, address, cellField(row, 2, 6), update_file,
+        [this](const corvane::maintenance::UpgradeProgress& progress) { showProgress(progress); });
     report_upgrade(this, address, outcome.step);
     return outcome.result;
 }
 
 void Base_Frame::update_start() {
+    namespace maintenance = corvane::maintenance;
     const QList<int> rows = tickedRows();
+    QVector<maintenance::UpgradeTarget> targets;
+    for (int row : rows) {
+        targets.append({cellField(row, 1, 15), cellField(row, 2, 6)});
+    }
+    update_file = ui->file_pathname->text();
     QList<int> upgraded;
     QStringList failed;
-    for (int row : rows) {
-        // A failure is reported by the attempt itself and does not stop the batch.
-        if (update_device(row) == 1) {
-            upgraded << row;
+    maintenance::UpgradeEvents events;
+    events.started = [this](int) {
+        startProgress();
+        return true;
+    };
+    events.progress = [this](int, const maintenance::UpgradeProgress& progress) {
+        showProgress(progress);
+    };
+    events.outcome = [&](int i, const maintenance::UpgradeOutcome& outcome) {
+        // A failure is told at once and does not stop the batch.
+        report_upgrade(this, targets[i].address, outcome.step);
+        if (outcome.result == 1) {
+            upgraded << rows[i];
         } else {
-            failed << cellField(row, 1, 15);
+            failed << targets[i].address;
         }
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(corvane::maintenance::kUpgradePauseMs));
-    }
+    };
+    maintenance::upgrade_devices(*update_socket, targets, update_file, events);
     removeRows(ui->tableWidget, upgraded);
     // Failed devices stay ticked; the summary names them, so none is taken for upgraded.
     QString text;

@@ -13,6 +13,9 @@ class QProgressBar;
 class QResizeEvent;
 class QTcpSocket;
 struct Device_Info;
+namespace corvane::maintenance {
+struct UpgradeProgress;
+}
 
 // The four configuration windows; created once by the main window, without parent.
 class Video_Parameters;
@@ -84,6 +87,9 @@ private:
     void reenable_reboot();
     // A cell's text as the maintenance actions take it: UTF-8, at most `bytes` bytes.
     QString cellField(int row, int column, int bytes) const;
+    // The progress bar of the upgrade, made at the first attempt, hidden and reset.
+    void startProgress();
+    void showProgress(const corvane::maintenance::UpgradeProgress& progress);
 
     QTranslator translator;
     QAction* video_action = nullptr;

@@ -10,7 +10,7 @@
 #include "cli/command_line.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
-#include "maintenance/reboot.h"
+#include "maintenance/batch.h"
 #include "protocol/config_commands.h"
 
 namespace corvane::cli {
@@ -166,11 +166,12 @@ int runReboot(Invocation& in) {
     const QStringList addresses = in.addresses();
     applyRequestTimeout(in);
     Report report(in.json());
-    for (const QString& address : addresses) {
-        report.begin(address);
-        // One address at a time, so each line appears as its device is done.
-        using corvane::maintenance::RebootReply;
-        switch (corvane::maintenance::reboot_devices({address}).value(0, RebootReply::Silent)) {
+    using corvane::maintenance::RebootReply;
+    corvane::maintenance::RebootEvents events;
+    events.started = [&](int i) { report.begin(addresses[i]); };
+    // Each line appears as its device is done.
+    events.outcome = [&](int, RebootReply reply) {
+        switch (reply) {
             case RebootReply::Confirmed:
                 report.line(QStringLiteral("restarting"));
                 break;
@@ -185,7 +186,8 @@ int runReboot(Invocation& in) {
                 break;
         }
         report.end();
-    }
+    };
+    corvane::maintenance::reboot_devices(addresses, events);
     return report.finish();
 }
 

@@ -4,14 +4,13 @@
 #include <QStringList>
 #include <QTcpSocket>
 
-#include <chrono>
-#include <thread>
+#include <optional>
 
 #include "cli/command_line.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
 #include "discovery/device_order.h"
-#include "maintenance/upgrade.h"
+#include "maintenance/batch.h"
 #include "maintenance/upgrade_packet.h"
 
 namespace corvane::cli {
@@ -206,52 +205,66 @@ int runUpgrade(Invocation& in) {
 
     const std::vector<Device_Info> devices = given_kind ? std::vector<Device_Info>{} : sweep();
 
-    const bool terminal = !in.json() && standardOutputIsTerminal();
-    Report report(in.json());
-    QTcpSocket socket;
-    QStringList failed;
+    QVector<maintenance::UpgradeTarget> targets;
     for (const QString& address : addresses) {
-        neb::CJsonObject& entry = report.begin(address);
         const Device_Info* device = findDevice(devices, address);
         // The type text, as the window's table gives it to the name rule.
-        const QString kind = given_kind ? kKinds[*given_kind].toUpper()
-                             : device   ? QString::fromStdString(kind_text(device->type))
-                                        : QString();
-        if (kind.isEmpty()) {
-            report.fail(QStringLiteral("sweep"),
-                        QStringLiteral("did not answer the sweep, so its kind is unknown; "
-                                       "give --kind to upgrade it without one"));
-        } else if (!kKinds.contains(kind.toLower())) {
-            report.fail(QStringLiteral("kind"),
-                        QStringLiteral("kind %1 is not a TX, RX or KVM_RX").arg(kind));
-        } else {
-            entry.PutString("kind", utf8(kind));
-            ProgressLine progress(address, terminal);
-            const maintenance::UpgradeOutcome outcome = maintenance::upgrade_device(
-                socket, address, kind, image,
-                [&](const UpgradeProgress& p) {
-                    if (!in.json()) {
-                        progress.update(p);
-                    }
-                },
-                waits);
-            progress.close();
-            entry.PutInt64("bytes", outcome.bytes_sent);
-            if (outcome.step == UpgradeStep::Done) {
-                const double seconds = progress.seconds();
-                report.line(QStringLiteral("upgraded (%1 bytes in %2 s); restarting")
-                                .arg(outcome.bytes_sent)
-                                .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
-            } else {
-                const auto [step, message] = failureOf(outcome, waits, kind);
-                report.fail(step, message);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(maintenance::kUpgradePauseMs));
-        }
+        targets.append({address, given_kind ? kKinds[*given_kind].toUpper()
+                                 : device   ? QString::fromStdString(kind_text(device->type))
+                                            : QString()});
+    }
+
+    const bool terminal = !in.json() && standardOutputIsTerminal();
+    Report report(in.json());
+    QStringList failed;
+    auto end = [&](const QString& address) {
         if (!report.end()) {
             failed << address;
         }
-    }
+    };
+    neb::CJsonObject* entry = nullptr;
+    std::optional<ProgressLine> progress;
+    maintenance::UpgradeEvents events;
+    // A device without a kind the image can be for is passed by, its failure told.
+    events.started = [&](int i) {
+        const maintenance::UpgradeTarget& target = targets[i];
+        entry = &report.begin(target.address);
+        if (target.type.isEmpty()) {
+            report.fail(QStringLiteral("sweep"),
+                        QStringLiteral("did not answer the sweep, so its kind is unknown; "
+                                       "give --kind to upgrade it without one"));
+        } else if (!kKinds.contains(target.type.toLower())) {
+            report.fail(QStringLiteral("kind"),
+                        QStringLiteral("kind %1 is not a TX, RX or KVM_RX").arg(target.type));
+        } else {
+            entry->PutString("kind", utf8(target.type));
+            progress.emplace(target.address, terminal);
+            return true;
+        }
+        end(target.address);
+        return false;
+    };
+    events.progress = [&](int, const UpgradeProgress& p) {
+        if (!in.json()) {
+            progress->update(p);
+        }
+    };
+    events.outcome = [&](int i, const maintenance::UpgradeOutcome& outcome) {
+        progress->close();
+        entry->PutInt64("bytes", outcome.bytes_sent);
+        if (outcome.step == UpgradeStep::Done) {
+            const double seconds = progress->seconds();
+            report.line(QStringLiteral("upgraded (%1 bytes in %2 s); restarting")
+                            .arg(outcome.bytes_sent)
+                            .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
+        } else {
+            const auto [step, message] = failureOf(outcome, waits, targets[i].type);
+            report.fail(step, message);
+        }
+        end(targets[i].address);
+    };
+    QTcpSocket socket;
+    maintenance::upgrade_devices(socket, targets, image, events, waits);
     if (!in.json()) {
         say(QStringLiteral("upgraded %1 of %2 %3")
                 .arg(addresses.size() - failed.size())

@@ -17,8 +17,6 @@ namespace corvane::maintenance {
 constexpr int kConnectWaitMs = 6000;
 // The wait for each write to be flushed and for each reply.
 constexpr int kExchangeWaitMs = 20000;
-// The pause after each device of a batch.
-constexpr int kUpgradePauseMs = 100;
 // The start command carries the size as a signed 32-bit number.
 constexpr qint64 kLargestImage = 0x7fffffff;
 // The most the attempt holds of what a device sends: a reply is read from the first 4096

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "devsim_harness.h"
-#include "maintenance/reboot.h"
+#include "maintenance/batch.h"
 #include "maintenance/upgrade_packet.h"
 #include "messages/operator_messages.h"
 #include "protocol/config_commands.h"

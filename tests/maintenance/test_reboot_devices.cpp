@@ -1,13 +1,17 @@
 // The restart of several devices without a window, against simulated devices on loopback
 // (127.0.0.175-179, commands on port 8175): who is asked in what order, who counts as
-// restarting, silent or refusing, and the pause after each device.
+// restarting, silent or refusing, the pause after each device, what the batch reports of each
+// and where a cancel stops it.
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <atomic>
+
 #include "devsim_harness.h"
-#include "maintenance/reboot.h"
+#include "maintenance/batch.h"
 
 using corvane::maintenance::kRebootPauseMs;
+using corvane::maintenance::RebootEvents;
 using corvane::maintenance::RebootReply;
 using corvane::test::Devsim;
 using corvane::test::DevsimRecord;
@@ -29,14 +33,26 @@ private slots:
         // 177 has no device: refused at once, and still followed by the pause.
         const QStringList addresses{"127.0.0.175:8175", "127.0.0.176:8175", "127.0.0.177:8175",
                                     "127.0.0.178:8175", "127.0.0.180:8175"};
+        const QVector<RebootReply> replies{RebootReply::Confirmed, RebootReply::Silent,
+                                           RebootReply::Silent, RebootReply::Confirmed,
+                                           RebootReply::Refused};
+        QStringList events;
+        RebootEvents log;
+        log.started = [&events](int i) { events << QStringLiteral("started %1").arg(i); };
+        log.outcome = [&events](int i, RebootReply reply) {
+            events << QStringLiteral("outcome %1: %2").arg(i).arg(int(reply));
+        };
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(
-            corvane::maintenance::reboot_devices(addresses),
-            QVector<RebootReply>({RebootReply::Confirmed, RebootReply::Silent, RebootReply::Silent,
-                                  RebootReply::Confirmed, RebootReply::Refused}));
+        QCOMPARE(corvane::maintenance::reboot_devices(addresses, log), replies);
         QVERIFY2(timer.elapsed() >= addresses.size() * kRebootPauseMs,
                  qPrintable(QString::number(timer.elapsed())));
+        QStringList expected;
+        for (int i = 0; i < replies.size(); ++i) {
+            expected << QStringLiteral("started %1").arg(i)
+                     << QStringLiteral("outcome %1: %2").arg(i).arg(int(replies[i]));
+        }
+        QCOMPARE(events, expected);
 
         const QList<DevsimRecord> requests = sim.records("http-in");
         QStringList asked;
@@ -49,6 +65,15 @@ private slots:
             QVERIFY2(gap >= kRebootPauseMs - 20, qPrintable(QString::number(gap)));
         }
         QCOMPARE(asked, QStringList({"127.0.0.175", "127.0.0.176", "127.0.0.178", "127.0.0.180"}));
+
+        // A cancel set while a device is asked stops the batch before the next one.
+        std::atomic<bool> cancel{false};
+        RebootEvents stop;
+        stop.outcome = [&cancel](int, RebootReply) { cancel = true; };
+        QCOMPARE(corvane::maintenance::reboot_devices({"127.0.0.180:8175", "127.0.0.178:8175"},
+                                                      stop, &cancel),
+                 QVector<RebootReply>{RebootReply::Refused});
+        QCOMPARE(sim.records("http-in").size(), requests.size() + 1);
         QCOMPARE(sim.stop(), 0);
     }
 };

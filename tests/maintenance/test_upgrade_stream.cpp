@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "devsim_harness.h"
+#include "maintenance/batch.h"
 #include "maintenance/upgrade.h"
 #include "maintenance/upgrade_packet.h"
 
@@ -201,6 +202,7 @@ private slots:
     void imageChangesWhileSent();
     void onlyCanonicalAddresses_data();
     void onlyCanonicalAddresses();
+    void batchInTurn();
 
 private:
     Devsim sim_;
@@ -425,6 +427,64 @@ void TestUpgradeStream::onlyCanonicalAddresses() {
     // Connected, the listener never answers start.
     QCOMPARE(outcome.step, connects ? UpgradeStep::StartReply : UpgradeStep::Connect);
     QCOMPARE(listener.waitForNewConnection(connects ? 2000 : 200), connects);
+}
+
+// The batch: its devices in order with the pause after each attempt, one passed by at the front
+// end's word, each reported as it goes, and a cancel during a device that stops it before the
+// next one.
+void TestUpgradeStream::batchInTurn() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("update_app_tx.bin");
+    QVERIFY(writeImage(path, 300000));
+    // Devices back from the restarts of the cases before.
+    for (const QString ip : {"127.0.0.172", "127.0.0.174"}) {
+        QVERIFY(sim_.waitForRecord(
+            "restart-up", [&ip](const DevsimRecord& r) { return r.device == ip; }, 10000));
+    }
+    const QVector<UpgradeTarget> targets{{"127.0.0.172", "TX"},
+                                         {"127.0.0.173", "RX"},  // the image is not for it
+                                         {"127.0.0.170", "TX"},  // passed by
+                                         {"127.0.0.174", "TX"},
+                                         {"127.0.0.171", "TX"}};
+    const int accepted = sim_.records("fw-accept").size();
+    QStringList events;
+    QSet<int> progressed;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 outcomeAt = -1;
+    QList<qint64> pauses;  // from each outcome to the next start
+    std::atomic<bool> cancel{false};
+    UpgradeEvents log;
+    log.started = [&](int i) {
+        if (outcomeAt >= 0) {
+            pauses << clock.elapsed() - outcomeAt;
+            outcomeAt = -1;
+        }
+        events << QStringLiteral("started %1").arg(i);
+        return i != 2;
+    };
+    log.progress = [&](int i, const UpgradeProgress&) { progressed << i; };
+    log.outcome = [&](int i, const UpgradeOutcome& outcome) {
+        events << QStringLiteral("outcome %1: %2").arg(i).arg(int(outcome.step));
+        outcomeAt = clock.elapsed();
+        cancel = i == 3;
+    };
+    QTcpSocket socket;
+    QCOMPARE(upgrade_devices(socket, targets, path, log, {}, &cancel), 4);
+    QCOMPARE(events, (QStringList{"started 0", "outcome 0: 0", "started 1",
+                                  QStringLiteral("outcome 1: %1").arg(int(UpgradeStep::NameRule)),
+                                  "started 2", "started 3", "outcome 3: 0"}));
+    QCOMPARE(progressed, (QSet<int>{0, 3}));
+    QCOMPARE(pauses.size(), 2);
+    for (qint64 pause : pauses) {
+        QVERIFY2(pause >= kUpgradePauseMs - 1, qPrintable(QString::number(pause)));
+    }
+    QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+    QStringList order;
+    for (const DevsimRecord& r : sim_.records("fw-accept").mid(accepted)) {
+        order << r.device;
+    }
+    QCOMPARE(order, (QStringList{"127.0.0.172", "127.0.0.174"}));
 }
 
 QTEST_GUILESS_MAIN(TestUpgradeStream)
