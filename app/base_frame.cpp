@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDateTime>
 #include <QFont>
 #include <QHeaderView>
 #include <QMenu>
@@ -12,6 +11,8 @@
 #include <QStandardItemModel>
 #include <QTcpSocket>
 
+#include "app/device_table.h"
+#include "app/outcome_texts.h"
 #include "discovery/device_list.h"
 #include "discovery/device_order.h"
 #include "maintenance/batch.h"
@@ -36,25 +37,8 @@ std::vector<Device_Info> tx_devices;
 std::vector<Device_Info> rx_devices;
 std::vector<Device_Info> kvm_rx_devices;
 
-const int kColumnWidths[] = {30, 130, 110, 93, 220, 150, 150, 155, 140, 200};
-const int kColumnCount = int(sizeof kColumnWidths / sizeof kColumnWidths[0]);
-
-// Rows of the kinds the tool acts on carry a tick box; the others are display-only.
-bool hasTickBox(const QTableWidgetItem* item) {
-    return item != nullptr && (item->flags() & Qt::ItemIsUserCheckable);
-}
-
-QString cellText(const QTableWidget* table, int row, int column) {
-    const QTableWidgetItem* item = table->item(row, column);
-    return item != nullptr ? item->text() : QString();
-}
-
-// Removes the listed rows, given in ascending order: each removal moves the later rows up one.
-void removeRows(QTableWidget* table, const QList<int>& ascending) {
-    for (int i = 0; i < ascending.size(); ++i) {
-        table->removeRow(ascending[i] - i);
-    }
-}
+using namespace corvane::device_table;
+namespace maintenance = corvane::maintenance;
 
 // A configuration window keeps the operator on one device until it is closed.
 void showModal(QWidget* window) {
@@ -103,6 +87,8 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
     connect(tx_audio_action, &QAction::triggered, this, &Base_Frame::setAudio_tx);
     connect(rx_audio_action, &QAction::triggered, this, &Base_Frame::Set_audio);
     connect(network_dialog, &Network_Set::send_remove_row, this, &Base_Frame::remove_row);
+    // A new address is checked against the devices of the last search, which the table shows.
+    network_dialog->set_address_source([] { return device_addresses(device_list().snapshot()); });
 
     ui->update_widget->hide();
     ui->file_update->setEnabled(false);
@@ -159,13 +145,13 @@ void Base_Frame::setupTable(bool english) {
         header->setModel(labels);
         // The default minimum comes from the font's widest glyph (36 px with a CJK fallback
         // font), which would widen the 30-pixel tick-box column that select_all sits over.
-        header->setMinimumSectionSize(kColumnWidths[0]);
+        header->setMinimumSectionSize(kColumnWidths[int(Column::Tick)]);
         table->setHorizontalHeader(header);
     }
     labels->setHorizontalHeaderLabels(tableHeaderLabels(english));
 
     for (int column = 0; column < kColumnCount; ++column) {
-        table->setColumnWidth(column, kColumnWidths[column]);
+        table->setColumnWidth(column, kColumnWidths[std::size_t(column)]);
     }
     table->horizontalHeader()->setStyleSheet(
         QStringLiteral("QHeaderView::section{background:#f0f0f0;border:none;height: 25px;}"));
@@ -212,14 +198,14 @@ void Base_Frame::Double_Click_Event(int row, int col) {
     Q_UNUSED(col);
     const QTableWidget* table = ui->tableWidget;
     // Display-only rows open nothing, as they have no context menu either.
-    if (!hasTickBox(table->item(row, 0))) {
+    if (!hasTickBox(cell(table, row, Column::Tick))) {
         return;
     }
     neb::CJsonObject info;
-    info.PutString("setIp", cellText(table, row, 1).toStdString());
-    info.PutString("setMask", cellText(table, row, 5).toStdString());
-    info.PutString("setGateway", cellText(table, row, 6).toStdString());
-    info.PutString("setMac", cellText(table, row, 7).toStdString());
+    info.PutString("setIp", cellText(table, row, Column::Address).toStdString());
+    info.PutString("setMask", cellText(table, row, Column::Mask).toStdString());
+    info.PutString("setGateway", cellText(table, row, Column::Gateway).toStdString());
+    info.PutString("setMac", cellText(table, row, Column::Mac).toStdString());
     // The row travels along, so that a successful change removes exactly this row.
     network_dialog->set_network_info(info, row);
     showModal(network_dialog);
@@ -231,8 +217,8 @@ void Base_Frame::Show_menu(QPoint pos) {
         return;
     }
     const int row = under->row();
-    const QString kind = cellText(ui->tableWidget, row, 2);
-    const QByteArray address = cellField(row, 1, 15).toUtf8();
+    const QString kind = cellText(ui->tableWidget, row, Column::Kind);
+    const QByteArray address = rowAddress(ui->tableWidget, row).toUtf8();
     // The reads fill the windows the entries open; they end before the menu shows.
     if (kind == QLatin1String("TX")) {
         video_dialog->get_video_param(address.constData(), corvane::video::streamsReadCommand());
@@ -271,13 +257,13 @@ void Base_Frame::reenable_search() {
 
 void Base_Frame::on_reboot_clicked() {
     ui->reboot->setEnabled(false);
-    const QList<int> rows = tickedRows();
+    const QList<int> rows = tickedRows(ui->tableWidget);
     QStringList addresses;
     for (int row : rows) {
-        addresses << cellField(row, 1, 15);
+        addresses << rowAddress(ui->tableWidget, row);
     }
-    using corvane::maintenance::RebootReply;
-    const QVector<RebootReply> replies = corvane::maintenance::reboot_devices(addresses);
+    using maintenance::RebootReply;
+    const QVector<RebootReply> replies = maintenance::reboot_devices(addresses);
 
     // Only devices that confirmed leave the table; the others stay, still ticked.
     QList<int> restarted;
@@ -297,35 +283,14 @@ void Base_Frame::on_reboot_clicked() {
     connect(&reenable_timer, &QTimer::timeout, this, &Base_Frame::reenable_reboot,
             Qt::UniqueConnection);
 
-    if (rows.isEmpty()) {
-        return;
+    if (!rows.isEmpty()) {
+        showNotice(corvane::outcome_texts::rebootSummary(restarted.size(), silent, refused));
     }
-    if (silent.isEmpty() && refused.isEmpty()) {
-        showNotice(QStringLiteral("设备重启成功！"));
-        return;
-    }
-    QString text = QStringLiteral("已重启 %1 台设备").arg(restarted.size());
-    if (!silent.isEmpty()) {
-        text += QStringLiteral("，以下 %1 台设备没有应答：\n%2")
-                    .arg(silent.size())
-                    .arg(silent.join(QLatin1Char('\n')));
-    }
-    if (!refused.isEmpty()) {
-        text += QStringLiteral("%1以下 %2 台设备拒绝重启：\n%3")
-                    .arg(silent.isEmpty() ? QStringLiteral("，") : QStringLiteral("\n"))
-                    .arg(refused.size())
-                    .arg(refused.join(QLatin1Char('\n')));
-    }
-    showNotice(text);
 }
 
 void Base_Frame::reenable_reboot() {
     reenable_timer.stop();
     ui->reboot->setEnabled(true);
-}
-
-QString Base_Frame::cellField(int row, int column, int bytes) const {
-    return QString::fromUtf8(cellText(ui->tableWidget, row, column).toUtf8().left(bytes));
 }
 
 void Base_Frame::Serach_Show_table() {
@@ -358,12 +323,12 @@ void Base_Frame::Serach_Show_table() {
     int row = 0;
     for (const auto* group : {&tx_devices, &rx_devices, &kvm_rx_devices}) {
         for (const Device_Info& device : *group) {
-            fillRow(row++, device);
+            fillRow(table, row++, device);
         }
     }
     // Kinds outside the three groups come last in the ordered copy; their rows end the table.
     for (; row < count; ++row) {
-        fillRow(row, table_copy[std::size_t(row)]);
+        fillRow(table, row, table_copy[std::size_t(row)]);
     }
 
     table_copy.clear();
@@ -374,50 +339,6 @@ void Base_Frame::Serach_Show_table() {
     ui->select_all->setCheckState(Qt::Unchecked);
     ui->update->setEnabled(true);
     ui->reboot->setEnabled(true);
-}
-
-void Base_Frame::fillRow(int row, const Device_Info& device) {
-    QTableWidget* table = ui->tableWidget;
-    const DeviceGroup group = device_group(device.type);
-    const QString kind = QString::fromStdString(kind_text(device.type));
-    const QString texts[] = {
-        QString(),
-        QString::fromUtf8(device.ip),
-        kind,
-        QStringLiteral("OK"),
-        QString::fromUtf8(device.version),
-        QString::fromUtf8(device.mask),
-        QString::fromUtf8(device.gateway),
-        QString::fromUtf8(device.mac),
-        QString::fromUtf8(device.uptime),
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy.MM.dd hh:mm:ss")),
-    };
-    for (int column = 0; column < kColumnCount; ++column) {
-        auto* item = new QTableWidgetItem(texts[column]);
-        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-        if (column == 0) {
-            // A kind the tool does not know is shown, never acted on: no tick box, so
-            // select-all, reboot and upgrade pass it by.
-            if (group == DeviceGroup::Other) {
-                item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
-            } else {
-                item->setCheckState(Qt::Unchecked);
-            }
-        }
-        table->setItem(row, column, item);
-    }
-}
-
-QList<int> Base_Frame::tickedRows() const {
-    QList<int> rows;
-    const QTableWidget* table = ui->tableWidget;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        const QTableWidgetItem* item = table->item(row, 0);
-        if (hasTickBox(item) && item->data(Qt::CheckStateRole).toInt() != 0) {
-            rows.append(row);
-        }
-    }
-    return rows;
 }
 
 void Base_Frame::remove_row(int row) {
@@ -431,69 +352,15 @@ void Base_Frame::on_update_clicked() {
 
 namespace {
 
-using corvane::maintenance::UpgradeStep;
-
-// Tells the operator how an upgrade attempt failed: local file problems in an information box
-// of its own, network and device failures in an about box over the window.
-void report_upgrade(QWidget* window, const QString& address, UpgradeStep step) {
-    const QString connection = QStringLiteral("%1 网络连接失败").arg(address);
-    const QString upgrade = QStringLiteral("%1 程序升级失败").arg(address);
-    const QString restart = QStringLiteral("%1 程序升级成功，重启失败，请手动重启").arg(address);
-    const QString error = QStringLiteral("错误");
-    auto local = [&error](const char* text) {
-        corvane::OperatorMessages::information(nullptr, error, QString::fromUtf8(text));
-    };
-    auto device = [window](const char* title, const QString& text) {
-        corvane::OperatorMessages::about(window, QString::fromUtf8(title), text);
-    };
-    switch (step) {
-        case UpgradeStep::Done:
-            break;
-        case UpgradeStep::NameRule:
-            local("文件名格式错误");
-            break;
-        case UpgradeStep::FileMissing:
-            local("本地文件不存在");
-            break;
-        case UpgradeStep::FileUnreadable:
-            local("打开本地升级源文件失败");
-            break;
-        case UpgradeStep::FileTooLarge:
-            local("升级文件过大");
-            break;
-        case UpgradeStep::FileEmpty:
-            local("升级文件为空");
-            break;
-        case UpgradeStep::FileRead:
-            local("读取本地升级源文件失败");
-            break;
-        case UpgradeStep::Connect:
-            device("升级失败", connection);
-            break;
-        case UpgradeStep::StartWrite:
-            device("升级失败0", connection);
-            break;
-        case UpgradeStep::StartReply:
-            device("升级失败1", connection);
-            break;
-        case UpgradeStep::StartRefused:
-            device("升级失败2", connection);
-            break;
-        case UpgradeStep::PieceWrite:
-            device("升级失败3", connection);
-            break;
-        case UpgradeStep::FinishWrite:
-            device("升级失败4", connection);
-            break;
-        case UpgradeStep::FinishReply:
-            device("升级失败5", upgrade);
-            break;
-        case UpgradeStep::FinishRefused:
-            device("升级失败6", upgrade);
-            break;
-        case UpgradeStep::EndWrite:
-            device("提示", restart);
-            break;
+// A failed attempt's box, as the outcome table says.
+void report_upgrade(QWidget* window, const QString& address, maintenance::UpgradeStep step) {
+    using corvane::OperatorMessages;
+    using corvane::outcome_texts::UpgradeBox;
+    const UpgradeBox box = corvane::outcome_texts::upgradeBox(step, address);
+    if (box.kind == UpgradeBox::Kind::Local) {
+        OperatorMessages::information(nullptr, box.title, box.text);
+    } else if (box.kind == UpgradeBox::Kind::Device) {
+        OperatorMessages::about(window, box.title, box.text);
     }
 }
 
@@ -511,30 +378,28 @@ void Base_Frame::startProgress() {
     progress_bar->reset();
 }
 
-void Base_Frame::showProgress(const corvane::maintenance::UpgradeProgress& progress) {
+void Base_Frame::showProgress(const maintenance::UpgradeProgress& progress) {
     // The window handles no events meanwhile; the bar repaints itself as it changes.
     progress_bar->setValue(progress.percent);
-    progress_bar->setVisible(progress.stage ==
-                             corvane::maintenance::UpgradeProgress::Stage::Streaming);
+    progress_bar->setVisible(progress.stage == maintenance::UpgradeProgress::Stage::Streaming);
 }
 
 int Base_Frame::update_device(int row) {
-    const QString address = cellField(row, 1, 15);
+    const QString address = rowAddress(ui->tableWidget, row);
     startProgress();
     update_file = ui->file_pathname->text();
-    const corvane::maintenance::UpgradeOutcome outcome = corvane::maintenance::upgrade_device(
-        *update_socket, address, cellField(row, 2, 6), update_file,
-        [this](const corvane::maintenance::UpgradeProgress& progress) { showProgress(progress); });
+    const maintenance::UpgradeOutcome outcome = maintenance::upgrade_device(
+        *update_socket, address, rowKind(ui->tableWidget, row), update_file,
+        [this](const maintenance::UpgradeProgress& progress) { showProgress(progress); });
     report_upgrade(this, address, outcome.step);
     return outcome.result;
 }
 
 void Base_Frame::update_start() {
-    namespace maintenance = corvane::maintenance;
-    const QList<int> rows = tickedRows();
+    const QList<int> rows = tickedRows(ui->tableWidget);
     QVector<maintenance::UpgradeTarget> targets;
     for (int row : rows) {
-        targets.append({cellField(row, 1, 15), cellField(row, 2, 6)});
+        targets.append({rowAddress(ui->tableWidget, row), rowKind(ui->tableWidget, row)});
     }
     update_file = ui->file_pathname->text();
     QList<int> upgraded;
@@ -559,21 +424,7 @@ void Base_Frame::update_start() {
     maintenance::upgrade_devices(*update_socket, targets, update_file, events);
     removeRows(ui->tableWidget, upgraded);
     // Failed devices stay ticked; the summary names them, so none is taken for upgraded.
-    QString text;
-    if (rows.isEmpty()) {
-        text = QStringLiteral("请选择升级的设备");
-    } else if (failed.isEmpty()) {
-        text = QStringLiteral("升级成功，等待重启");
-    } else {
-        const QString outcome =
-            upgraded.isEmpty() ? QStringLiteral("没有设备升级成功")
-                               : QStringLiteral("已升级 %1 台设备，等待重启").arg(upgraded.size());
-        text = QStringLiteral("%1；以下 %2 台设备升级失败：\n%3")
-                   .arg(outcome)
-                   .arg(failed.size())
-                   .arg(failed.join(QLatin1Char('\n')));
-    }
-    showNotice(text);
+    showNotice(corvane::outcome_texts::upgradeSummary(rows.size(), upgraded.size(), failed));
 }
 
 void Base_Frame::on_file_path_clicked() {
@@ -597,7 +448,7 @@ void Base_Frame::on_select_all_stateChanged(int state) {
     const Qt::CheckState tick = state == Qt::Checked ? Qt::Checked : Qt::Unchecked;
     QTableWidget* table = ui->tableWidget;
     for (int row = 0; row < table->rowCount(); ++row) {
-        QTableWidgetItem* item = table->item(row, 0);
+        QTableWidgetItem* item = cell(table, row, Column::Tick);
         if (hasTickBox(item)) {
             item->setCheckState(tick);
         }
@@ -640,13 +491,14 @@ void Base_Frame::on_checkBox_clicked(bool checked) {
     QTableWidget* table = ui->tableWidget;
     if (table->rowCount() > 0) {
         QMap<QString, Qt::CheckState> ticks;
-        for (int row : tickedRows()) {
-            ticks.insert(cellText(table, row, 1), table->item(row, 0)->checkState());
+        for (int row : tickedRows(table)) {
+            ticks.insert(cellText(table, row, Column::Address),
+                         cell(table, row, Column::Tick)->checkState());
         }
         on_search_clicked();
         for (int row = 0; row < table->rowCount(); ++row) {
-            QTableWidgetItem* item = table->item(row, 0);
-            const auto tick = ticks.constFind(cellText(table, row, 1));
+            QTableWidgetItem* item = cell(table, row, Column::Tick);
+            const auto tick = ticks.constFind(cellText(table, row, Column::Address));
             if (hasTickBox(item) && tick != ticks.constEnd()) {
                 item->setCheckState(*tick);
             }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QList>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
@@ -12,7 +12,6 @@ class QMenu;
 class QProgressBar;
 class QResizeEvent;
 class QTcpSocket;
-struct Device_Info;
 namespace corvane::maintenance {
 struct UpgradeProgress;
 }
@@ -75,18 +74,11 @@ private:
     // Header labels, widths, style and font of the table for one language. The constructor
     // and the language switch both run it; the header itself is made once.
     void setupTable(bool english);
-    // Rows whose tick box is ticked (checked or partially), ascending. Rows of kinds the tool
-    // does not act on have no tick box and are never among them.
-    QList<int> tickedRows() const;
     void setActionTexts(bool english);
-    // One table row from a device record, every cell replaced.
-    void fillRow(int row, const Device_Info& device);
     // reenable_timer's handler after a search.
     void reenable_search();
     // reenable_timer's handler after a reboot.
     void reenable_reboot();
-    // A cell's text as the maintenance actions take it: UTF-8, at most `bytes` bytes.
-    QString cellField(int row, int column, int bytes) const;
     // The progress bar of the upgrade, made at the first attempt, hidden and reset.
     void startProgress();
     void showProgress(const corvane::maintenance::UpgradeProgress& progress);

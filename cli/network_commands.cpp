@@ -93,15 +93,6 @@ std::optional<QString> netmask(const Invocation& in) {
     return mask;
 }
 
-// The addresses of a sweep, as the network change checks a new address against them.
-std::vector<std::string> addressesOf(const std::vector<Device_Info>& devices) {
-    std::vector<std::string> addresses;
-    for (const Device_Info& d : devices) {
-        addresses.emplace_back(d.ip);
-    }
-    return addresses;
-}
-
 // Why a text of the settings is not of its kind.
 QString malformedProblem(config::NetworkField field, const config::NetworkSettings& settings) {
     using Field = config::NetworkField;
@@ -237,7 +228,7 @@ int runNet(Invocation& in) {
         settings.gateway = gateway ? settings.gateway : swept(device->gateway);
         settings.mac = mac ? settings.mac : swept(device->mac);
     }
-    changeOne(report, address, settings, addressesOf(devices));
+    changeOne(report, address, settings, device_addresses(devices));
     return report.finish();
 }
 
@@ -300,7 +291,7 @@ int runAssign(Invocation& in) {
             changeOne(report, address,
                       {utf8(targets[i]), mask ? utf8(*mask) : swept(device->mask),
                        gateway ? utf8(*gateway) : swept(device->gateway), swept(device->mac)},
-                      addressesOf(devices));
+                      device_addresses(devices));
         }
     }
     return report.finish();

@@ -2,7 +2,8 @@
 
 #include <QEvent>
 
-#include "discovery/device_list.h"
+#include <utility>
+
 #include "messages/notice.h"
 #include "protocol/config_commands.h"
 #include "ui_network_set.h"
@@ -31,15 +32,6 @@ QString fieldMessage(corvane::config::NetworkField field, bool over_long) {
     return QString();
 }
 
-// The addresses of the last search, which the table shows.
-std::vector<std::string> searchedAddresses() {
-    std::vector<std::string> addresses;
-    for (const Device_Info& device : device_list().snapshot()) {
-        addresses.emplace_back(device.ip);
-    }
-    return addresses;
-}
-
 }  // namespace
 
 Network_Set::Network_Set(QWidget* parent) : QWidget(parent), ui(new Ui::Network_Set) {
@@ -61,6 +53,10 @@ void Network_Set::set_network_info(neb::CJsonObject info, int row) {
     ui->row->setValue(row);
 }
 
+void Network_Set::set_address_source(std::function<std::vector<std::string>()> source) {
+    searched_addresses = std::move(source);
+}
+
 void Network_Set::on_define_clicked() {
     using corvane::config::NetworkOutcome;
     const corvane::config::NetworkSettings settings{
@@ -69,8 +65,9 @@ void Network_Set::on_define_clicked() {
         ui->gatewayEdit->text().toStdString(),
         ui->macEdit->text().toStdString(),
     };
-    const corvane::config::NetworkChange change =
-        corvane::config::changeNetwork(device_address, settings, searchedAddresses());
+    const corvane::config::NetworkChange change = corvane::config::changeNetwork(
+        device_address, settings,
+        searched_addresses ? searched_addresses() : std::vector<std::string>{});
     switch (change.outcome) {
         // Nothing was sent; the window stays open with what the operator typed.
         case NetworkOutcome::FieldTooLong:

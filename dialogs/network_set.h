@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QWidget>
+
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "json/json_document.h"
 
@@ -24,6 +27,9 @@ public:
     // `info` holds "setIp", "setMask", "setGateway" and "setMac" (a missing member gives an
     // empty text); "setIp" is where both commands go. `row` is the device's table row.
     void set_network_info(neb::CJsonObject info, int row);
+    // Where the addresses of the last search come from, read when a change is confirmed: a new
+    // address that another of those devices holds is refused. Without a source none is refused.
+    void set_address_source(std::function<std::vector<std::string>()> source);
 
 signals:
     void send_remove_row(int row);
@@ -39,4 +45,5 @@ private:
     Ui::Network_Set* ui;
     // The device's present address; the "IP" typed in the form only travels inside the command.
     std::string device_address;
+    std::function<std::vector<std::string>()> searched_addresses;
 };

@@ -27,6 +27,15 @@ void copy_field(char* field, std::size_t capacity, std::string_view text) {
     field[n] = '\0';
 }
 
+std::vector<std::string> device_addresses(const std::vector<Device_Info>& devices) {
+    std::vector<std::string> addresses;
+    addresses.reserve(devices.size());
+    for (const Device_Info& device : devices) {
+        addresses.emplace_back(device.ip);
+    }
+    return addresses;
+}
+
 void DeviceList::collect_devices(int& nothing_found) {
     std::unique_ptr<char[]> result(new char[result_capacity]);
     result[0] = '\0';

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,9 @@ template <std::size_t N>
 void copy_field(char (&field)[N], std::string_view text) {
     copy_field(field, N, text);
 }
+
+// The address texts of the devices, in their order.
+std::vector<std::string> device_addresses(const std::vector<Device_Info>& devices);
 
 // The process-wide list of discovered devices, in the order the sweep accepted them.
 class DeviceList {

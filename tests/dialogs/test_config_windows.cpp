@@ -316,6 +316,8 @@ void TestConfigWindows::nothingSent() {
     std::unique_ptr<QSignalSpy> removals;
     if (net != nullptr) {
         net->set_network_info(networkInfo(kQuietAddress), 7);
+        // As the main window gives it: the addresses of the last search.
+        net->set_address_source([] { return device_addresses(device_list().snapshot()); });
         widget<QLineEdit>(*w, "ipEdit")->setText(QStringLiteral("198.51.100.99"));
         removals = std::make_unique<QSignalSpy>(net, &Network_Set::send_remove_row);
     } else {

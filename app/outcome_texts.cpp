@@ -1,0 +1,83 @@
+#include "app/outcome_texts.h"
+
+namespace corvane::outcome_texts {
+
+namespace {
+
+using maintenance::UpgradeStep;
+using Kind = UpgradeBox::Kind;
+
+struct StepText {
+    UpgradeStep step;
+    Kind kind;
+    const char* title;
+    const char* text;  // %1: the device's address (device failures)
+};
+
+constexpr StepText kUpgradeTexts[] = {
+    {UpgradeStep::NameRule, Kind::Local, "错误", "文件名格式错误"},
+    {UpgradeStep::FileMissing, Kind::Local, "错误", "本地文件不存在"},
+    {UpgradeStep::FileUnreadable, Kind::Local, "错误", "打开本地升级源文件失败"},
+    {UpgradeStep::FileTooLarge, Kind::Local, "错误", "升级文件过大"},
+    {UpgradeStep::FileEmpty, Kind::Local, "错误", "升级文件为空"},
+    {UpgradeStep::FileRead, Kind::Local, "错误", "读取本地升级源文件失败"},
+    {UpgradeStep::Connect, Kind::Device, "升级失败", "%1 网络连接失败"},
+    {UpgradeStep::StartWrite, Kind::Device, "升级失败0", "%1 网络连接失败"},
+    {UpgradeStep::StartReply, Kind::Device, "升级失败1", "%1 网络连接失败"},
+    {UpgradeStep::StartRefused, Kind::Device, "升级失败2", "%1 网络连接失败"},
+    {UpgradeStep::PieceWrite, Kind::Device, "升级失败3", "%1 网络连接失败"},
+    {UpgradeStep::FinishWrite, Kind::Device, "升级失败4", "%1 网络连接失败"},
+    {UpgradeStep::FinishReply, Kind::Device, "升级失败5", "%1 程序升级失败"},
+    {UpgradeStep::FinishRefused, Kind::Device, "升级失败6", "%1 程序升级失败"},
+    {UpgradeStep::EndWrite, Kind::Device, "提示", "%1 程序升级成功，重启失败，请手动重启"},
+};
+
+}  // namespace
+
+UpgradeBox upgradeBox(UpgradeStep step, const QString& address) {
+    for (const StepText& t : kUpgradeTexts) {
+        if (t.step == step) {
+            const QString text = QString::fromUtf8(t.text);
+            return {t.kind, QString::fromUtf8(t.title),
+                    t.kind == Kind::Device ? text.arg(address) : text};
+        }
+    }
+    return {};
+}
+
+QString upgradeSummary(int tried, int upgraded, const QStringList& failed) {
+    if (tried == 0) {
+        return QStringLiteral("请选择升级的设备");
+    }
+    if (failed.isEmpty()) {
+        return QStringLiteral("升级成功，等待重启");
+    }
+    const QString outcome = upgraded == 0
+                                ? QStringLiteral("没有设备升级成功")
+                                : QStringLiteral("已升级 %1 台设备，等待重启").arg(upgraded);
+    return QStringLiteral("%1；以下 %2 台设备升级失败：\n%3")
+        .arg(outcome)
+        .arg(failed.size())
+        .arg(failed.join(QLatin1Char('\n')));
+}
+
+QString rebootSummary(int restarted, const QStringList& silent, const QStringList& refused) {
+    if (silent.isEmpty() && refused.isEmpty()) {
+        return QStringLiteral("设备重启成功！");
+    }
+    QString text = QStringLiteral("已重启 %1 台设备").arg(restarted);
+    if (!silent.isEmpty()) {
+        text += QStringLiteral("，以下 %1 台设备没有应答：\n%2")
+                    .arg(silent.size())
+                    .arg(silent.join(QLatin1Char('\n')));
+    }
+    if (!refused.isEmpty()) {
+        text += QStringLiteral("%1以下 %2 台设备拒绝重启：\n%3")
+                    .arg(silent.isEmpty() ? QStringLiteral("，") : QStringLiteral("\n"))
+                    .arg(refused.size())
+                    .arg(refused.join(QLatin1Char('\n')));
+    }
+    return text;
+}
+
+}  // namespace corvane::outcome_texts
