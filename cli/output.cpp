@@ -102,6 +102,11 @@ std::string utf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+QString nameOf(const QStringList& names, std::int32_t value, std::int32_t offset) {
+    const std::int32_t at = value - offset;
+    return at >= 0 && at < names.size() ? names[at] : QString::number(value);
+}
+
 void sayJsonArray(const std::vector<neb::CJsonObject>& items) {
     neb::CJsonObject array(std::string("[]"));
     for (const neb::CJsonObject& item : items) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,8 @@ QString printable(const QString& text);
 QString csvField(const QString& text);
 
 std::string utf8(const QString& text);
+// The name of a protocol value (names[value - offset]), or the number the device reported.
+QString nameOf(const QStringList& names, std::int32_t value, std::int32_t offset = 0);
 // Prints the objects as one JSON array.
 void sayJsonArray(const std::vector<neb::CJsonObject>& items);
 
