@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "command_request.h"
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 
 namespace {
 

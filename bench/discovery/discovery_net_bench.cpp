@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 #include "discovery/discovery_transport.h"
 
 namespace {

@@ -31,12 +31,12 @@
 #include <string>
 #include <vector>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 #include "maintenance/batch.h"
 #include "maintenance/upgrade_packet.h"
 #include "messages/operator_messages.h"
 #include "protocol/config_commands.h"
-#include "window_rows.h"
+#include "tests/support/window_rows.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <QtTest>
 
 #include "base_frame.h"
-#include "find_widget.h"
+#include "tests/support/find_widget.h"
 
 namespace {
 

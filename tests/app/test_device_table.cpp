@@ -7,8 +7,8 @@
 #include <QtTest>
 
 #include "base_frame.h"
-#include "devsim_harness.h"
-#include "find_widget.h"
+#include "tests/support/devsim_harness.h"
+#include "tests/support/find_widget.h"
 
 using corvane::test::Devsim;
 using corvane::test::TestNetwork;

@@ -19,11 +19,11 @@
 #include <algorithm>
 
 #include "command_request.h"
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 #include "http_server.h"
 #include "messages/operator_messages.h"
-#include "shown_messages.h"
-#include "window_rows.h"
+#include "tests/support/shown_messages.h"
+#include "tests/support/window_rows.h"
 
 using corvane::OperatorMessages;
 using corvane::test::Devsim;

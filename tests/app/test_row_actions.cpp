@@ -14,12 +14,12 @@
 #include <memory>
 
 #include "base_frame.h"
-#include "devsim_harness.h"
-#include "find_widget.h"
+#include "tests/support/devsim_harness.h"
+#include "tests/support/find_widget.h"
 #include "protocol/config_commands.h"
 #include "protocol/video_commands.h"
-#include "window_messages.h"
-#include "window_rows.h"
+#include "tests/support/window_messages.h"
+#include "tests/support/window_rows.h"
 
 using corvane::OperatorMessages;
 using corvane::test::Devsim;

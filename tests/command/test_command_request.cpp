@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "command_request.h"
-#include "scripted_peer.h"
+#include "tests/support/scripted_peer.h"
 
 using Kind = PeerScript::Kind;
 using namespace std::chrono_literals;

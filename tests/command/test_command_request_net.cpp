@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "command_request.h"
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;
 using corvane::test::DevsimRecord;

@@ -14,11 +14,11 @@
 
 #include "base_frame.h"
 #include "discovery/device_list.h"
-#include "find_widget.h"
+#include "tests/support/find_widget.h"
 #include "network_set.h"
-#include "scripted_peer.h"
+#include "tests/support/scripted_peer.h"
 #include "video_parameters.h"
-#include "window_messages.h"
+#include "tests/support/window_messages.h"
 
 using corvane::OperatorMessages;
 using namespace corvane::config;

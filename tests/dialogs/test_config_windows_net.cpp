@@ -8,10 +8,10 @@
 #include <QtTest>
 #include <memory>
 
-#include "devsim_harness.h"
-#include "find_widget.h"
+#include "tests/support/devsim_harness.h"
+#include "tests/support/find_widget.h"
 #include "network_set.h"
-#include "window_messages.h"
+#include "tests/support/window_messages.h"
 
 using corvane::OperatorMessages;
 using namespace corvane::config;

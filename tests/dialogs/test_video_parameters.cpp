@@ -8,10 +8,10 @@
 #include <QTranslator>
 #include <QtTest>
 
-#include "devsim_harness.h"
-#include "find_widget.h"
+#include "tests/support/devsim_harness.h"
+#include "tests/support/find_widget.h"
 #include "video_parameters.h"
-#include "window_messages.h"
+#include "tests/support/window_messages.h"
 
 using corvane::OperatorMessages;
 using corvane::test::Devsim;

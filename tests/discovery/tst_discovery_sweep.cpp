@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 #include "discovery/discovery_transport.h"
 
 namespace {

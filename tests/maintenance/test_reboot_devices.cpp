@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 #include "maintenance/batch.h"
 
 using corvane::maintenance::kRebootPauseMs;

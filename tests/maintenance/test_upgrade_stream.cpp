@@ -17,7 +17,7 @@
 #include <mutex>
 #include <thread>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 #include "maintenance/batch.h"
 #include "maintenance/upgrade.h"
 #include "maintenance/upgrade_packet.h"

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "protocol/config_commands.h"
-#include "scripted_peer.h"
+#include "tests/support/scripted_peer.h"
 
 using namespace corvane::config;
 

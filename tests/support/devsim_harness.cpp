@@ -1,4 +1,4 @@
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

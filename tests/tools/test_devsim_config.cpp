@@ -8,7 +8,7 @@
 #include <QtTest>
 
 #include "devsim_config.h"
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 
 using namespace devsim;
 

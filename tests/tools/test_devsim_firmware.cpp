@@ -9,7 +9,7 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;
 using corvane::test::DevsimRecord;

@@ -11,7 +11,7 @@
 #include <QUdpSocket>
 #include <QtTest>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;
 using corvane::test::DevsimRecord;

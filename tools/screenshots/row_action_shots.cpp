@@ -11,10 +11,10 @@
 #include <QTimer>
 #include <functional>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 #include "messages/operator_messages.h"
 #include "shot_support.h"
-#include "window_rows.h"
+#include "tests/support/window_rows.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "messages/operator_messages.h"
 #include "shot_support.h"
-#include "window_rows.h"
+#include "tests/support/window_rows.h"
 
 namespace {
 

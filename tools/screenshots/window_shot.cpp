@@ -16,7 +16,7 @@
 #include <QTextStream>
 
 #include "base_frame.h"
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 #include "platform_look.h"
 #include "row_action_shots.h"
 #include "shot_support.h"

@@ -12,7 +12,7 @@
 #include "protocol/config_commands.h"
 #include "set_audio.h"
 #include "set_audio_tx.h"
-#include "shown_messages.h"
+#include "tests/support/shown_messages.h"
 
 // The top-level windows of class T (the main window makes one of each).
 template <typename T>

@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "devsim_harness.h"
-#include "shown_messages.h"
-#include "window_rows.h"
+#include "tests/support/devsim_harness.h"
+#include "tests/support/shown_messages.h"
+#include "tests/support/window_rows.h"
 
 using corvane::OperatorMessages;
 using corvane::test::Devsim;
