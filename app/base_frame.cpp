@@ -1,4 +1,4 @@
-#include "base_frame.h"
+#include "app/base_frame.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -13,18 +13,18 @@
 
 #include "app/device_table.h"
 #include "app/outcome_texts.h"
+#include "dialogs/network_set.h"
+#include "dialogs/set_audio.h"
+#include "dialogs/set_audio_tx.h"
+#include "dialogs/video_parameters.h"
 #include "discovery/device_list.h"
 #include "discovery/device_order.h"
 #include "maintenance/batch.h"
 #include "messages/notice.h"
 #include "messages/operator_messages.h"
-#include "network_set.h"
 #include "protocol/config_commands.h"
 #include "protocol/video_commands.h"
-#include "set_audio.h"
-#include "set_audio_tx.h"
 #include "ui_base_frame.h"
-#include "video_parameters.h"
 
 bool rx_audio_loaded = false;
 

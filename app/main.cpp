@@ -5,9 +5,9 @@
 #include <QPixmap>
 #include <QStringList>
 
-#include "base_frame.h"
-#include "http_server.h"
-#include "platform_look.h"
+#include "app/base_frame.h"
+#include "app/platform_look.h"
+#include "command/http_server.h"
 
 namespace {
 

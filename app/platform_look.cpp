@@ -1,4 +1,4 @@
-#include "platform_look.h"
+#include "app/platform_look.h"
 
 #include <QApplication>
 #include <QFont>

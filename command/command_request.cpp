@@ -1,4 +1,4 @@
-#include "command_request.h"
+#include "command/command_request.h"
 
 #include <algorithm>
 #include <boost/asio/connect.hpp>

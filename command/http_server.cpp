@@ -1,4 +1,4 @@
-#include "http_server.h"
+#include "command/http_server.h"
 
 #include <algorithm>
 #include <boost/asio/io_context.hpp>

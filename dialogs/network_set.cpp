@@ -1,4 +1,4 @@
-#include "network_set.h"
+#include "dialogs/network_set.h"
 
 #include <QEvent>
 

@@ -1,4 +1,4 @@
-#include "set_audio.h"
+#include "dialogs/set_audio.h"
 
 #include <QEvent>
 

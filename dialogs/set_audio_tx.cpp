@@ -1,4 +1,4 @@
-#include "set_audio_tx.h"
+#include "dialogs/set_audio_tx.h"
 
 #include <QEvent>
 

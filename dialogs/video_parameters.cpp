@@ -1,4 +1,4 @@
-#include "video_parameters.h"
+#include "dialogs/video_parameters.h"
 
 #include <QEvent>
 #include <QIntValidator>

@@ -1,4 +1,4 @@
-#include "device_list.h"
+#include "discovery/device_list.h"
 
 #include <cstring>
 #include <memory>
@@ -7,8 +7,8 @@
 
 #include <QDebug>
 
-#include "discovery_transport.h"
-#include "ipv4_address.h"
+#include "discovery/discovery_transport.h"
+#include "discovery/ipv4_address.h"
 #include "json/json_document.h"
 
 void copy_field(char* field, std::size_t capacity, std::string_view text) {

@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
+#include "discovery/socket_compat.h"
 #include "json/json_document.h"
-#include "socket_compat.h"
 
 class QNetworkAddressEntry;
 

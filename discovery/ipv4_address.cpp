@@ -1,4 +1,4 @@
-#include "ipv4_address.h"
+#include "discovery/ipv4_address.h"
 
 std::optional<std::uint32_t> ipv4_value(std::string_view text) {
     std::uint32_t value = 0;

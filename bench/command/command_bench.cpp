@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "command_request.h"
+#include "command/command_request.h"
 #include "tests/support/devsim_harness.h"
 
 namespace {

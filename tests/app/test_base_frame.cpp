@@ -10,7 +10,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
-#include "base_frame.h"
+#include "app/base_frame.h"
 #include "tests/support/find_widget.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
-#include "base_frame.h"
+#include "app/base_frame.h"
 #include "tests/support/devsim_harness.h"
 #include "tests/support/find_widget.h"
 

@@ -18,10 +18,10 @@
 #include <QtTest>
 #include <algorithm>
 
-#include "command_request.h"
-#include "tests/support/devsim_harness.h"
-#include "http_server.h"
+#include "command/command_request.h"
+#include "command/http_server.h"
 #include "messages/operator_messages.h"
+#include "tests/support/devsim_harness.h"
 #include "tests/support/shown_messages.h"
 #include "tests/support/window_rows.h"
 

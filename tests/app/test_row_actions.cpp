@@ -13,11 +13,11 @@
 #include <QtTest>
 #include <memory>
 
-#include "base_frame.h"
-#include "tests/support/devsim_harness.h"
-#include "tests/support/find_widget.h"
+#include "app/base_frame.h"
 #include "protocol/config_commands.h"
 #include "protocol/video_commands.h"
+#include "tests/support/devsim_harness.h"
+#include "tests/support/find_widget.h"
 #include "tests/support/window_messages.h"
 #include "tests/support/window_rows.h"
 

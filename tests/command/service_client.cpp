@@ -1,4 +1,4 @@
-#include "service_client.h"
+#include "tests/command/service_client.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -14,7 +14,7 @@
 #include <QThread>
 #include <mutex>
 
-#include "http_server.h"
+#include "command/http_server.h"
 
 namespace {
 

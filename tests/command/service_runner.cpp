@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "http_server.h"
+#include "command/http_server.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "command_request.h"
+#include "command/command_request.h"
 #include "tests/support/scripted_peer.h"
 
 using Kind = PeerScript::Kind;

@@ -4,7 +4,7 @@
 #include <QJsonDocument>
 #include <QtTest>
 
-#include "command_request.h"
+#include "command/command_request.h"
 #include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;

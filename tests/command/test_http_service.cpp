@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "http_server.h"
-#include "service_client.h"
+#include "command/http_server.h"
+#include "tests/command/service_client.h"
 
 namespace {
 

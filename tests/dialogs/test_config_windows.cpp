@@ -12,12 +12,12 @@
 #include <QtTest>
 #include <memory>
 
-#include "base_frame.h"
+#include "app/base_frame.h"
+#include "dialogs/network_set.h"
+#include "dialogs/video_parameters.h"
 #include "discovery/device_list.h"
 #include "tests/support/find_widget.h"
-#include "network_set.h"
 #include "tests/support/scripted_peer.h"
-#include "video_parameters.h"
 #include "tests/support/window_messages.h"
 
 using corvane::OperatorMessages;

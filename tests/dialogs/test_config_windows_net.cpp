@@ -8,9 +8,9 @@
 #include <QtTest>
 #include <memory>
 
+#include "dialogs/network_set.h"
 #include "tests/support/devsim_harness.h"
 #include "tests/support/find_widget.h"
-#include "network_set.h"
 #include "tests/support/window_messages.h"
 
 using corvane::OperatorMessages;

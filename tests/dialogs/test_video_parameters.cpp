@@ -8,9 +8,9 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include "dialogs/video_parameters.h"
 #include "tests/support/devsim_harness.h"
 #include "tests/support/find_widget.h"
-#include "video_parameters.h"
 #include "tests/support/window_messages.h"
 
 using corvane::OperatorMessages;

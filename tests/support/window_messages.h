@@ -8,10 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "dialogs/set_audio.h"
+#include "dialogs/set_audio_tx.h"
 #include "json/json_document.h"
 #include "protocol/config_commands.h"
-#include "set_audio.h"
-#include "set_audio_tx.h"
 #include "tests/support/shown_messages.h"
 
 // The top-level windows of class T (the main window makes one of each).

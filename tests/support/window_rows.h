@@ -8,7 +8,7 @@
 #include <QPair>
 #include <QTableWidget>
 
-#include "base_frame.h"
+#include "app/base_frame.h"
 #include "discovery/device_list.h"
 
 using DeviceRow = QPair<QString, int>;  // address, DeviceType

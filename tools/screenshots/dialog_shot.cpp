@@ -5,12 +5,12 @@
 #include <QCheckBox>
 #include <QTextStream>
 
-#include "base_frame.h"
-#include "network_set.h"
-#include "platform_look.h"
-#include "set_audio.h"
-#include "set_audio_tx.h"
-#include "shot_support.h"
+#include "app/base_frame.h"
+#include "app/platform_look.h"
+#include "dialogs/network_set.h"
+#include "dialogs/set_audio.h"
+#include "dialogs/set_audio_tx.h"
+#include "tools/screenshots/shot_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "row_action_shots.h"
+#include "tools/screenshots/row_action_shots.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,10 +11,10 @@
 #include <QTimer>
 #include <functional>
 
-#include "tests/support/devsim_harness.h"
 #include "messages/operator_messages.h"
-#include "shot_support.h"
+#include "tests/support/devsim_harness.h"
 #include "tests/support/window_rows.h"
+#include "tools/screenshots/shot_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shot_support.h"
+#include "tools/screenshots/shot_support.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "upgrade_shots.h"
+#include "tools/screenshots/upgrade_shots.h"
 
 #include <QChildEvent>
 #include <QElapsedTimer>
@@ -12,8 +12,8 @@
 #include <QTextStream>
 
 #include "messages/operator_messages.h"
-#include "shot_support.h"
 #include "tests/support/window_rows.h"
+#include "tools/screenshots/shot_support.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <QTextStream>
 #include <QTranslator>
 
-#include "platform_look.h"
-#include "shot_support.h"
-#include "video_parameters.h"
+#include "app/platform_look.h"
+#include "dialogs/video_parameters.h"
+#include "tools/screenshots/shot_support.h"
 
 namespace video = corvane::video;
 

@@ -15,12 +15,12 @@
 #include <QTableWidget>
 #include <QTextStream>
 
-#include "base_frame.h"
+#include "app/base_frame.h"
+#include "app/platform_look.h"
 #include "tests/support/devsim_harness.h"
-#include "platform_look.h"
-#include "row_action_shots.h"
-#include "shot_support.h"
-#include "upgrade_shots.h"
+#include "tools/screenshots/row_action_shots.h"
+#include "tools/screenshots/shot_support.h"
+#include "tools/screenshots/upgrade_shots.h"
 
 namespace {
 
