@@ -1,0 +1,3 @@
+// Planted: the terminal front end has no messages.
+#include <QString>
+#include "messages/notice.h"

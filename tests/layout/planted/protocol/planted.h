@@ -1,0 +1,2 @@
+// Planted: protocol/ reaching up into the window.
+#include "app/base_frame.h"
