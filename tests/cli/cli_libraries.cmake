@@ -9,6 +9,7 @@ if(PROGRAM MATCHES "\\.exe$")
   execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} RESULT_VARIABLE status OUTPUT_VARIABLE listed
                   ERROR_VARIABLE problem)
   string(REGEX MATCHALL "DLL Name: [^\n]+" libraries "${listed}")
+  list(TRANSFORM libraries REPLACE "^DLL Name: " "")
 else()
   execute_process(COMMAND ldd ${PROGRAM} RESULT_VARIABLE status OUTPUT_VARIABLE listed
                   ERROR_VARIABLE problem)
