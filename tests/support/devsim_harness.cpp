@@ -13,6 +13,10 @@
 
 #include <csignal>
 
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
+
 namespace corvane::test {
 
 namespace {
@@ -59,6 +63,15 @@ QStringList TestNetwork::deviceAddresses() {
 }
 QString TestNetwork::silentAddress() {
     return env("CORVANE_SILENT_ADDR");
+}
+QString TestNetwork::farNetns() {
+    return env("CORVANE_FAR_NETNS");
+}
+QStringList TestNetwork::farAddresses() {
+    return envList("CORVANE_FAR_ADDRS");
+}
+QStringList TestNetwork::largeAddresses() {
+    return envList("CORVANE_LARGE_ADDRS");
 }
 
 int TestNetwork::runInDeviceHost(const QStringList& command, int timeoutMs, QByteArray* output) {
@@ -116,6 +129,11 @@ Devsim& Devsim::args(const QStringList& arguments) {
     return *this;
 }
 
+Devsim& Devsim::launcher(const QStringList& command) {
+    launcher_ = command;
+    return *this;
+}
+
 QString Devsim::logPath() const {
     return dir_.filePath(QStringLiteral("devsim.jsonl"));
 }
@@ -140,20 +158,22 @@ bool Devsim::start(Where where, int timeoutMs) {
     if (where == Where::Auto)
         where = TestNetwork::active() ? Where::DeviceHost : Where::Here;
 
-    QStringList command{binaryPath(), QStringLiteral("--log"), logPath(),
-                        QStringLiteral("--ready-file"), ready};
-    command << arguments_;
+    QStringList command = launcher_;
+    command << binaryPath() << QStringLiteral("--log") << logPath()
+            << QStringLiteral("--ready-file") << ready << arguments_;
     process_ = std::make_unique<QProcess>();
-    if (where == Where::DeviceHost) {
-        if (!TestNetwork::active()) {
-            error_ = QStringLiteral("not inside the test network (scripts/testnet run)");
+    if (where == Where::DeviceHost || where == Where::FarHost) {
+        const QString netns =
+            where == Where::FarHost ? TestNetwork::farNetns() : TestNetwork::deviceNetns();
+        if (!TestNetwork::active() || netns.isEmpty()) {
+            error_ = QStringLiteral("not inside the test network (scripts/testnet run%1)")
+                         .arg(where == Where::FarHost ? QStringLiteral(" --router") : QString());
             return false;
         }
         // `ip netns exec` replaces itself with the simulator, so pid() is the simulator's.
-        process_->start(QStringLiteral("ip"),
-                        QStringList{QStringLiteral("netns"), QStringLiteral("exec"),
-                                    TestNetwork::deviceNetns()} +
-                            command);
+        process_->start(
+            QStringLiteral("ip"),
+            QStringList{QStringLiteral("netns"), QStringLiteral("exec"), netns} + command);
     } else {
         process_->start(command.takeFirst(), command);
     }
@@ -280,7 +300,8 @@ QByteArray discoveryProbe() {
     return QByteArrayLiteral("{0x3c, 0x51, 0xe2, 0x07, 0x9a, 0x4d, 0xf6, 0x2b}");
 }
 
-QList<QNetworkDatagram> probeFrom(const QHostAddress& from, int waitMs) {
+QList<QNetworkDatagram> probeFrom(const QHostAddress& from, int waitMs,
+                                  const QList<QHostAddress>& to) {
     QList<QNetworkDatagram> replies;
     QUdpSocket socket;
     if (!socket.bind(from, 0)) {
@@ -288,11 +309,22 @@ QList<QNetworkDatagram> probeFrom(const QHostAddress& from, int waitMs) {
                  qPrintable(socket.errorString()));
         return replies;
     }
-    // Room for a burst of replies from a large fleet.
+    // Room for a burst of replies from a large fleet; as root beyond the system's cap.
     socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4 * 1024 * 1024);
-    if (socket.writeDatagram(discoveryProbe(), QHostAddress::Broadcast, 61111) < 0) {
-        qWarning("probeFrom: send failed: %s", qPrintable(socket.errorString()));
-        return replies;
+#ifdef SO_RCVBUFFORCE
+    const int force = 8 * 1024 * 1024;
+    setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &force, sizeof force);
+#endif
+    for (const QHostAddress& address : to) {
+        // Many at once may find the send buffer full for a moment.
+        int tries = 0;
+        while (socket.writeDatagram(discoveryProbe(), address, 61111) < 0 && ++tries < 100)
+            QThread::msleep(2);
+        if (tries == 100) {
+            qWarning("probeFrom: send to %s failed: %s", qPrintable(address.toString()),
+                     qPrintable(socket.errorString()));
+            return replies;
+        }
     }
     QDeadlineTimer deadline(waitMs);
     while (!deadline.hasExpired()) {

@@ -44,6 +44,12 @@ struct TestNetwork {
     static QStringList
     deviceAddresses();               // CORVANE_DEVICE_ADDRS: 198.51.100.10-254, 203.0.113.10-254
     static QString silentAddress();  // CORVANE_SILENT_ADDR: TCP connects never complete
+    // With `--router`: the far device host behind the router and its addresses
+    // (CORVANE_FAR_NETNS, CORVANE_FAR_ADDRS: 198.19.1.10-254); empty without.
+    static QString farNetns();
+    static QStringList farAddresses();
+    // With `--large`: the 1,000 device addresses in 198.18.0.0/22 (CORVANE_LARGE_ADDRS).
+    static QStringList largeAddresses();
 
     // Runs a program inside the device host (ip netns exec). Returns its exit code, or -1
     // when it could not run or did not end within the time.
@@ -79,6 +85,7 @@ public:
     enum class Where {
         Auto,        // device host inside the test network, else here
         DeviceHost,  // ip netns exec $CORVANE_DEVICE_NETNS
+        FarHost,     // ip netns exec $CORVANE_FAR_NETNS (behind the router, `--router`)
         Here,        // this process's namespace (loopback use)
     };
 
@@ -92,6 +99,8 @@ public:
     // Adds any other command-line argument (--fleet 10, --no-udp, --http-port=8080, ...).
     Devsim& arg(const QString& argument);
     Devsim& args(const QStringList& arguments);
+    // Starts the simulator through this command, e.g. {"prlimit", "--nofile=512:512"}.
+    Devsim& launcher(const QStringList& command);
 
     // Starts the simulator and waits until every socket is bound. On failure,
     // errorString() holds the simulator's own message.
@@ -121,6 +130,7 @@ public:
 
 private:
     QStringList arguments_;
+    QStringList launcher_;
     QTemporaryDir dir_;
     std::unique_ptr<QProcess> process_;
     QByteArray stderr_;
@@ -130,9 +140,11 @@ private:
 // The 48-byte discovery probe text.
 QByteArray discoveryProbe();
 
-// Acts as the tool side of discovery: sends the probe to 255.255.255.255:61111 from a UDP
-// socket bound to `from` (port 0) and collects what comes back within `waitMs`.
-QList<QNetworkDatagram> probeFrom(const QHostAddress& from, int waitMs);
+// Acts as the tool side of discovery: sends the probe to 255.255.255.255:61111 (or to each
+// of `to`) from a UDP socket bound to `from` (port 0) and collects what comes back within
+// `waitMs`.
+QList<QNetworkDatagram> probeFrom(const QHostAddress& from, int waitMs,
+                                  const QList<QHostAddress>& to = {QHostAddress::Broadcast});
 
 // "IpAddr" of element 0 of "NetConfig" of a device reply; "" when it has none.
 QString replyIpAddr(const QJsonObject& reply);

@@ -53,6 +53,17 @@ private slots:
         QTest::newRow("stream value not a number")
             << "ip=1.2.3.4,stream0=BitRate:fast" << false << "stream0";
         QTest::newRow("no fifth stream") << "ip=1.2.3.4,stream4=BitRate:128" << false << "stream4";
+        QTest::newRow("restart seconds") << "ip=1.2.3.4,restart=20" << true << "restart=20";
+        QTest::newRow("restart never") << "ip=1.2.3.4,restart=Never" << true << "restart=never";
+        QTest::newRow("restart past an hour") << "ip=1.2.3.4,restart=3601" << false << "restart";
+        QTest::newRow("reported address")
+            << "ip=1.2.3.4,report-ip=1.2.3.5" << true << "report-ip=1.2.3.5";
+        QTest::newRow("reported address not dotted")
+            << "ip=1.2.3.4,report-ip=1.2.3" << false << "report-ip";
+        QTest::newRow("finish delay")
+            << "ip=1.2.3.4,fw-finish-delay=2000" << true << "fw-finish-delay=2000";
+        QTest::newRow("finish delay negative")
+            << "ip=1.2.3.4,fw-finish-delay=-1" << false << "fw-finish-delay";
     }
     void deviceText() {
         QFETCH(QString, text);
@@ -82,6 +93,12 @@ private slots:
             got = QString::number(profile.streamCount);
         if (key == "stream1")
             got = streamFaultText(profile, 1);
+        if (key == "restart")
+            got = restartSecondsValue(profile.restartSeconds).toVariant().toString();
+        if (key == "report-ip")
+            got = profile.reportIp;
+        if (key == "fw-finish-delay")
+            got = QString::number(profile.firmwareFinishDelayMs);
         if (key == "http-only") {
             QStringList codes;
             for (int c : profile.httpOnly)
@@ -167,6 +184,7 @@ private slots:
     void configFile() {
         const QByteArray text = R"({
             "httpPort": 8080, "udp": false, "restartSeconds": 1, "log": "x.jsonl",
+            "imageHash": false,
             "defaults": {"version": "V9", "udp-delay": 20},
             "devices": [
                 {"ip": "198.51.100.10", "type": 1102},
@@ -180,6 +198,7 @@ private slots:
         QVERIFY2(parseConfigJson(text, &config, &error), qPrintable(error));
         QCOMPARE(config.httpPort, 8080);
         QCOMPARE(config.udp, false);
+        QCOMPARE(config.imageHash, false);
         QCOMPARE(config.restartSeconds, 1);
         QCOMPARE(config.logPath, QStringLiteral("x.jsonl"));
         QCOMPARE(config.devices.size(), 4);
@@ -216,6 +235,9 @@ private slots:
         QTest::newRow("port text") << QByteArray(R"({"httpPort":"80"})") << "httpPort";
         QTest::newRow("port fraction") << QByteArray(R"({"httpPort":80.5})") << "httpPort";
         QTest::newRow("udp number") << QByteArray(R"({"udp":1})") << "udp";
+        QTest::newRow("restart true")
+            << QByteArray(R"({"restartSeconds":true})") << "restartSeconds";
+        QTest::newRow("hash text") << QByteArray(R"({"imageHash":"no"})") << "imageHash";
         QTest::newRow("device without ip")
             << QByteArray(R"({"devices":[{"type":307}]})") << "has no ip";
         QTest::newRow("device bad key")
@@ -265,23 +287,28 @@ private slots:
         QTemporaryDir dir;
         QFile file(dir.filePath("devices.json"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(R"({"devices":[{"ip":"198.51.100.10","type":307}],"restartSeconds":9})");
+        file.write(R"({"devices":[{"ip":"198.51.100.10","type":307,"restart":"never"}],)"
+                   R"("restartSeconds":9})");
         file.close();
         QProcess p;
-        p.start(
-            corvane::test::Devsim::binaryPath(),
-            {"--config", file.fileName(), "--device", "ip=198.51.100.20,udp=twice", "--defaults",
-             "version=V7", "--fleet", "2", "--addresses", "198.51.100.10 198.51.100.30-40",
-             "--http-port", "8081", "--no-udp", "--restart-seconds", "2", "--print-config"});
+        p.start(corvane::test::Devsim::binaryPath(),
+                {"--config", file.fileName(), "--device", "ip=198.51.100.20,udp=twice",
+                 "--defaults", "version=V7", "--fleet", "2", "--addresses",
+                 "198.51.100.10 198.51.100.30-40", "--http-port", "8081", "--no-udp",
+                 "--restart-seconds", "never", "--no-image-hash", "--print-config"});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         const QJsonObject all = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
         QCOMPARE(all.value("httpPort").toInt(), 8081);
         QCOMPARE(all.value("udp").toBool(), false);
-        QCOMPARE(all.value("restartSeconds").toInt(), 2);  // the option beats the file
+        QCOMPARE(all.value("imageHash").toBool(), false);
+        // The option beats the file.
+        QCOMPARE(all.value("restartSeconds").toString(), QStringLiteral("never"));
         const QJsonArray devices = all.value("devices").toArray();
         QCOMPARE(devices.size(), 4);
         QCOMPARE(devices.at(0).toObject().value("type").toInt(), 307);
+        QCOMPARE(devices.at(0).toObject().value("restart").toString(), QStringLiteral("never"));
+        QCOMPARE(devices.at(1).toObject().value("restart").toInt(), -1);
         QCOMPARE(devices.at(1).toObject().value("udp").toString(), QStringLiteral("twice"));
         QCOMPARE(devices.at(1).toObject().value("version").toString(), QStringLiteral("V7"));
         QCOMPARE(devices.at(2).toObject().value("ip").toString(), QStringLiteral("198.51.100.30"));
@@ -296,6 +323,9 @@ private slots:
         QTest::newRow("device without ip") << QStringList{"--device", "type=307"} << "no ip";
         QTest::newRow("bad port") << QStringList{"--device", "ip=1.2.3.4", "--http-port", "0"}
                                   << "--http-port";
+        QTest::newRow("bad restart time")
+            << QStringList{"--device", "ip=1.2.3.4", "--restart-seconds", "soon"}
+            << "--restart-seconds";
         QTest::newRow("missing file")
             << QStringList{"--config", "/nonexistent/devsim.json"} << "cannot read";
         QTest::newRow("stray argument")

@@ -2,6 +2,7 @@
 // checks, its replies, and the restart that follows the end command. Each fault mode is
 // checked through the tool's reaction to it, in the upgrade panel's tests.
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkDatagram>
@@ -81,6 +82,9 @@ private slots:
     void replies();
     void restartAfterEnd_data();
     void restartAfterEnd();
+    void finishDelay_data();
+    void finishDelay();
+    void parallelConnections();
 
 private:
     Devsim sim_;
@@ -91,7 +95,13 @@ void TestDevsimFirmware::initTestCase() {
     const QString restarting = QStringLiteral(",fw-version=V9.9.9_20250101,uptime=90000,restart=2");
     sim_.device("ip=198.51.100.80")
         .device("ip=198.51.100.85" + restarting)
-        .device("ip=198.51.100.86,fw=slow,fw-rate=65536" + restarting);
+        .device("ip=198.51.100.86,fw=slow,fw-rate=65536" + restarting)
+        .device("ip=198.51.100.87,version=V3.0.1_20240101,uptime=90000,restart=2")
+        .device("ip=198.51.100.90,fw-finish-delay=800")
+        .device("ip=198.51.100.91,fw=finish-refuse,fw-finish-delay=800")
+        .device("ip=198.51.100.92,fw=finish-late,fw-delay=300,fw-finish-delay=500")
+        .device("ip=198.51.100.93")
+        .device("ip=198.51.100.94,fw-finish-delay=6000");
     QVERIFY2(sim_.start(), qPrintable(sim_.errorString()));
 }
 
@@ -181,13 +191,19 @@ void TestDevsimFirmware::replies() {
 
 void TestDevsimFirmware::restartAfterEnd_data() {
     QTest::addColumn<QString>("ip");
-    QTest::newRow("normal reader") << "198.51.100.85";
+    QTest::addColumn<QString>("version");  // "SoftVersion" once back
+    QTest::newRow("normal reader") << "198.51.100.85"
+                                   << "V9.9.9_20250101";
     // Still holds the end command in its buffer when the client has closed.
-    QTest::newRow("slow reader") << "198.51.100.86";
+    QTest::newRow("slow reader") << "198.51.100.86"
+                                 << "V9.9.9_20250101";
+    QTest::newRow("same version") << "198.51.100.87"
+                                  << "V3.0.1_20240101";
 }
 
 void TestDevsimFirmware::restartAfterEnd() {
     QFETCH(QString, ip);
+    QFETCH(QString, version);
     const QHostAddress tool(TestNetwork::toolAddresses().value(0));
     Client c;
     QVERIFY(c.open(ip));
@@ -216,9 +232,71 @@ void TestDevsimFirmware::restartAfterEnd() {
         "restart-up", [&ip](const DevsimRecord& r) { return r.device == ip; }, 5000));
     const QList<QJsonObject> back = answersFrom(probeFrom(tool, 500));
     QCOMPARE(back.size(), 1);
-    QCOMPARE(back.first().value("SoftVersion").toString(), QStringLiteral("V9.9.9_20250101"));
+    QCOMPARE(back.first().value("SoftVersion").toString(), version);
     QVERIFY2(back.first().value("UpTime").toString().startsWith("0d 00:00:0"),
              qPrintable(back.first().value("UpTime").toString()));
+}
+
+void TestDevsimFirmware::finishDelay_data() {
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QByteArray>("finishText");
+    QTest::addColumn<int>("delayMs");  // the reply comes no sooner
+    QTest::newRow("install time") << "198.51.100.90" << QByteArray("OK") << 800;
+    QTest::newRow("install time, then a refusal") << "198.51.100.91" << QByteArray("FAIL") << 800;
+    QTest::newRow("install time and lateness") << "198.51.100.92" << QByteArray("OK") << 800;
+}
+
+void TestDevsimFirmware::finishDelay() {
+    QFETCH(QString, ip);
+    QFETCH(QByteArray, finishText);
+    QFETCH(int, delayMs);
+    Client c;
+    QVERIFY(c.open(ip));
+    QCOMPARE(c.exchange(start(3)), packet(1, "OK"));
+    c.socket.write(packet(2, "abc"));
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(c.exchange(kFinish, 10000), packet(1, finishText));
+    QVERIFY2(clock.elapsed() >= delayMs, qPrintable(QString::number(clock.elapsed())));
+}
+
+// Upgrades of several devices at once: images sent in turns over two connections both
+// arrive whole, and a device installing (its finish reply pending) holds up no other.
+void TestDevsimFirmware::parallelConnections() {
+    const int images = sim_.records("fw-image").size();
+    Client installing;
+    QVERIFY(installing.open("198.51.100.94"));
+    QVERIFY(installing.exchange(start(3)).endsWith("OK"));
+    installing.socket.write(packet(2, "abc") + kFinish);
+    QVERIFY(installing.socket.waitForBytesWritten(3000));
+
+    Client a;
+    Client b;
+    QVERIFY(a.open("198.51.100.80") && b.open("198.51.100.93"));
+    const QByteArray imageA(1 << 20, 'a');
+    const QByteArray imageB(1 << 20, 'b');
+    QVERIFY(a.exchange(start(imageA.size())).endsWith("OK"));
+    QVERIFY(b.exchange(start(imageB.size())).endsWith("OK"));
+    const int piece = 64 * 1024;
+    for (int at = 0; at < imageA.size(); at += piece) {
+        a.socket.write(packet(2, imageA.mid(at, piece)));
+        b.socket.write(packet(2, imageB.mid(at, piece)));
+        QVERIFY(a.socket.waitForBytesWritten(3000) && b.socket.waitForBytesWritten(3000));
+    }
+    QCOMPARE(a.exchange(kFinish), packet(1, "OK"));
+    QCOMPARE(b.exchange(kFinish), packet(1, "OK"));
+    QCOMPARE(installing.exchange(QByteArray(), 15000), packet(1, "OK"));
+
+    QHash<QString, QString> hashes;
+    for (const DevsimRecord& r : sim_.records("fw-image").mid(images))
+        hashes.insert(r.device, r.raw.value("sha256").toString());
+    QCOMPARE(hashes.value("198.51.100.80").toLatin1(),
+             QCryptographicHash::hash(imageA, QCryptographicHash::Sha256).toHex());
+    QCOMPARE(hashes.value("198.51.100.93").toLatin1(),
+             QCryptographicHash::hash(imageB, QCryptographicHash::Sha256).toHex());
+    // The installing device answered last, after the two that started later.
+    const QList<DevsimRecord> out = sim_.records("fw-out");
+    QCOMPARE(out.last().device, QStringLiteral("198.51.100.94"));
 }
 
 QTEST_GUILESS_MAIN(TestDevsimFirmware)

@@ -28,6 +28,17 @@ QJsonObject params(const CommandAnswer& a) {
     return json(a.body).value("Parameters").toObject();
 }
 
+// "IpAddr" of the device's discovery reply.
+QString replyIpAddr(const DeviceModel& m) {
+    return json(m.discoveryReply())
+        .value("NetConfig")
+        .toArray()
+        .at(0)
+        .toObject()
+        .value("IpAddr")
+        .toString();
+}
+
 CommandAnswer run(DeviceModel& m, const QJsonObject& command) {
     return m.handle(QJsonDocument(command).toJson(QJsonDocument::Indented));
 }
@@ -58,21 +69,27 @@ private slots:
         QTest::addColumn<bool>("isJson");
         QTest::addColumn<bool>("hasNetConfig");
         QTest::addColumn<int>("size");  // exact size, or 0: anything up to 1400, -1: nothing
-        QTest::newRow("normal") << "" << true << true << 0;
-        QTest::newRow("twice (one reply here)") << "udp=twice" << true << true << 0;
-        QTest::newRow("silent") << "udp=silent" << false << false << -1;
-        QTest::newRow("garbage") << "udp=garbage" << false << false << 0;
-        QTest::newRow("no NetConfig") << "udp=no-netconfig" << true << false << 0;
-        QTest::newRow("oversize") << "udp=oversize" << true << true << 1500;
-        QTest::newRow("oversize to 4000") << "udp=oversize,udp-size=4000" << true << true << 4000;
-        QTest::newRow("exactly 1400") << "udp-size=1400" << true << true << 1400;
-        QTest::newRow("exactly 1401") << "udp-size=1401" << true << true << 1401;
+        QTest::addColumn<QString>("ipAddr");
+        const QString own = QStringLiteral("198.51.100.10");
+        QTest::newRow("normal") << "" << true << true << 0 << own;
+        QTest::newRow("twice (one reply here)") << "udp=twice" << true << true << 0 << own;
+        QTest::newRow("silent") << "udp=silent" << false << false << -1 << own;
+        QTest::newRow("garbage") << "udp=garbage" << false << false << 0 << own;
+        QTest::newRow("no NetConfig") << "udp=no-netconfig" << true << false << 0 << own;
+        QTest::newRow("oversize") << "udp=oversize" << true << true << 1500 << own;
+        QTest::newRow("oversize to 4000")
+            << "udp=oversize,udp-size=4000" << true << true << 4000 << own;
+        QTest::newRow("exactly 1400") << "udp-size=1400" << true << true << 1400 << own;
+        QTest::newRow("exactly 1401") << "udp-size=1401" << true << true << 1401 << own;
+        QTest::newRow("another address reported")
+            << "report-ip=198.51.100.99" << true << true << 0 << "198.51.100.99";
     }
     void discoveryReply() {
         QFETCH(QString, faults);
         QFETCH(bool, isJson);
         QFETCH(bool, hasNetConfig);
         QFETCH(int, size);
+        QFETCH(QString, ipAddr);
         DeviceModel m(profile("ip=198.51.100.10,type=1200,version=V3.2.7,uptime=59," + faults));
         const QByteArray reply = m.discoveryReply();
         if (size < 0) {
@@ -95,7 +112,7 @@ private slots:
         QCOMPARE(o.value("UpTime").toString(), QStringLiteral("0d 00:00:59"));
         if (hasNetConfig) {
             const QJsonObject nic = o.value("NetConfig").toArray().at(0).toObject();
-            QCOMPARE(nic.value("IpAddr").toString(), QStringLiteral("198.51.100.10"));
+            QCOMPARE(nic.value("IpAddr").toString(), ipAddr);
             QCOMPARE(nic.value("SubNetMask").toString(), QStringLiteral("255.255.255.0"));
             QCOMPARE(nic.value("GateWay").toString(), QStringLiteral("198.51.100.1"));
             QCOMPARE(nic.value("Mac").toString(), QStringLiteral("02:43:56:33:64:0A"));
@@ -280,14 +297,7 @@ private slots:
         QVERIFY(a.body.size() >= 30);
         QVERIFY(!a.restart);
         // Still the old settings until the restart.
-        QCOMPARE(json(m.discoveryReply())
-                     .value("NetConfig")
-                     .toArray()
-                     .at(0)
-                     .toObject()
-                     .value("IpAddr")
-                     .toString(),
-                 QStringLiteral("198.51.100.12"));
+        QCOMPARE(replyIpAddr(m), QStringLiteral("198.51.100.12"));
         const CommandAnswer r = run(m, {{"ProtocolCode", 1002}});
         QVERIFY(r.restart);
         QVERIFY(r.body.size() >= 30);
@@ -300,6 +310,32 @@ private slots:
         QCOMPARE(nic.value("Mac").toString(), QStringLiteral("02:AA:BB:CC:DD:EE"));
         QCOMPARE(reply.value("UpTime").toString(), QStringLiteral("0d 00:00:00"));
         QVERIFY(!m.pendingNet());
+    }
+
+    // A device that reports another address keeps doing so across restarts, until network
+    // settings of its own take effect.
+    void reportedAddressAcrossRestarts_data() {
+        QTest::addColumn<bool>("newSettings");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("restart") << false << "198.51.100.30";
+        QTest::newRow("restart with new settings") << true << "198.51.100.99";
+    }
+    void reportedAddressAcrossRestarts() {
+        QFETCH(bool, newSettings);
+        QFETCH(QString, after);
+        DeviceModel m(profile("ip=198.51.100.31,report-ip=198.51.100.30"));
+        if (newSettings) {
+            const QJsonObject p{{"LanNo", 0},
+                                {"IP", "198.51.100.99"},
+                                {"SubNetMask", "255.255.255.0"},
+                                {"GateWay", "198.51.100.1"},
+                                {"MacAddr", "02:43:56:33:64:1F"}};
+            QVERIFY(run(m, {{"ProtocolCode", 1008}, {"Parameters", QJsonArray{p}}}).applied);
+        }
+        QCOMPARE(m.reportedIp(), QStringLiteral("198.51.100.30"));
+        m.restart();
+        QCOMPARE(m.reportedIp(), after);
+        QCOMPARE(replyIpAddr(m), after);
     }
 
     void badNetworkSettingsAreRefused_data() {

@@ -254,6 +254,98 @@ private slots:
         QVERIFY(httpCommand("198.51.100.77", R"({"ProtocolCode":3052})").contains("AudioIn"));
     }
 
+    // What reaches the broadcast socket: the limited broadcast every device answers, a
+    // directed one the devices of its subnet, a probe to an address no device plays none.
+    void wildcardProbes_data() {
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QStringList>("answers");
+        QTest::newRow("limited broadcast")
+            << "255.255.255.255" << QStringList{"198.51.100.65", "203.0.113.65"};
+        QTest::newRow("directed broadcast") << "198.51.100.255" << QStringList{"198.51.100.65"};
+        QTest::newRow("address without a device") << "198.51.100.66" << QStringList{};
+    }
+    void wildcardProbes() {
+        QFETCH(QString, to);
+        QFETCH(QStringList, answers);
+        Devsim sim;
+        sim.device("ip=198.51.100.65").device("ip=203.0.113.65");
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QStringList got;
+        for (const QNetworkDatagram& d : probeFrom(toolAddress(), 500, {QHostAddress(to)}))
+            got << replyIp(d);
+        got.sort();
+        QCOMPARE(got, answers);
+        QCOMPARE(sim.records("udp-in").size(), 1);  // it did arrive
+    }
+
+    // How long each device stays away after a restart: its own time beats the simulator's,
+    // and one that never comes back stays silent, also to a probe sent to its address.
+    void restartDelays() {
+        Devsim sim;
+        sim.device("ip=198.51.100.60,restart=1")
+            .device("ip=198.51.100.61,restart=never")
+            .device("ip=198.51.100.62")
+            .args({"--restart-seconds", "600"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        for (const char* ip : {"198.51.100.60", "198.51.100.61", "198.51.100.62"})
+            QVERIFY(httpCommand(ip, R"({"ProtocolCode":1002})").contains("rebooting"));
+        QVERIFY(sim.waitForRecord(
+            "restart-up", [](const DevsimRecord& r) { return r.device == "198.51.100.60"; }, 5000));
+        QHash<QString, QJsonValue> seconds;
+        for (const DevsimRecord& r : sim.records("restart-down"))
+            seconds.insert(r.device, r.raw.value("seconds"));
+        QCOMPARE(seconds.value("198.51.100.60"), QJsonValue(1));
+        QCOMPARE(seconds.value("198.51.100.61"), QJsonValue("never"));
+        QCOMPARE(seconds.value("198.51.100.62"), QJsonValue(600));
+        QList<QHostAddress> each;
+        for (const char* ip : {"198.51.100.60", "198.51.100.61", "198.51.100.62"})
+            each << QHostAddress(ip);
+        QStringList back;
+        for (const QNetworkDatagram& d :
+             probeFrom(toolAddress(), 500) + probeFrom(toolAddress(), 500, each))
+            back << d.senderAddress().toString();
+        QCOMPARE(back, (QStringList{"198.51.100.60", "198.51.100.60"}));
+        QCOMPARE(sim.records("restart-up").size(), 1);
+    }
+
+    // Two devices answer with one address (different MACs): both answer the broadcast from
+    // it when this host holds it; the one listening on it takes unicast and commands.
+    void addressConflict_data() {
+        QTest::addColumn<QString>("reported");
+        QTest::addColumn<QString>("sender");  // of the second device's reply
+        QTest::newRow("address held by the host") << "198.51.100.63"
+                                                  << "198.51.100.63";
+        QTest::newRow("address held by nobody") << "192.0.2.63"
+                                                << "198.51.100.64";
+    }
+    void addressConflict() {
+        QFETCH(QString, reported);
+        QFETCH(QString, sender);
+        Devsim sim;
+        sim.device("ip=198.51.100.63,mac=02:00:00:00:00:63")
+            .device("ip=198.51.100.64,mac=02:00:00:00:00:64,report-ip=" + reported);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QHash<QString, QString> byMac;  // MAC -> "IpAddr from sender"
+        for (const QNetworkDatagram& d : probeFrom(toolAddress(), 500)) {
+            const QJsonObject nic =
+                asObject(d.data()).value("NetConfig").toArray().at(0).toObject();
+            byMac.insert(nic.value("Mac").toString(),
+                         nic.value("IpAddr").toString() + " from " + d.senderAddress().toString());
+        }
+        QCOMPARE(byMac.size(), 2);
+        QCOMPARE(byMac.value("02:00:00:00:00:63"),
+                 QStringLiteral("198.51.100.63 from 198.51.100.63"));
+        QCOMPARE(byMac.value("02:00:00:00:00:64"), reported + " from " + sender);
+        const QList<QNetworkDatagram> unicast =
+            probeFrom(toolAddress(), 500, {QHostAddress("198.51.100.63")});
+        QCOMPARE(unicast.size(), 1);
+        QVERIFY(unicast.first().data().contains("02:00:00:00:00:63"));
+        QVERIFY(httpCommand("198.51.100.63", R"({"ProtocolCode":3052})").contains("AudioIn"));
+        const QList<DevsimRecord> in = sim.records("http-in");
+        QCOMPARE(in.size(), 1);
+        QCOMPARE(in.first().device, QStringLiteral("198.51.100.63"));
+    }
+
     void fleetOf250AllAnswer() {
         Devsim sim;
         sim.args({"--fleet", "250"});

@@ -119,6 +119,79 @@ private slots:
         QVERIFY(!anyNamespaceOf(valueOf(r.out, "id")));
     }
 
+    // The router and the large subnet: what the tool host holds and reaches, and what the
+    // other hosts hold. `count` lines are numbers of addresses or entries.
+    void networkOptions_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("env");
+        QTest::addColumn<QString>("toolAddrs");
+        QTest::addColumn<QString>("farRoute");  // how the tool host reaches 198.19.1.50
+        QTest::addColumn<int>("far");           // addresses of the far device host
+        QTest::addColumn<int>("large");         // CORVANE_LARGE_ADDRS
+        QTest::addColumn<int>("device");        // addresses of the device host, loopback too
+        QTest::addColumn<int>("permanent");     // permanent neighbour entries of the tool host
+        QTest::newRow("router") << QStringList{"--router"} << QByteArray() << "198.51.100.1"
+                                << "via 198.51.100.2 dev eth0" << 245 << 0 << 491 << 0;
+        QTest::newRow("large") << QStringList{"--large"} << QByteArray()
+                               << "198.51.100.1 198.18.0.1"
+                               << "unreachable" << 0 << 1000 << 1491 << 1000;
+        QTest::newRow("both, from the variable")
+            << QStringList{} << QByteArray("CORVANE_TESTNET_ARGS=--large --router")
+            << "198.51.100.1 198.18.0.1"
+            << "via 198.51.100.2 dev eth0" << 245 << 1000 << 1491 << 1000;
+    }
+    void networkOptions() {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, env);
+        QFETCH(QString, toolAddrs);
+        QFETCH(QString, farRoute);
+        QFETCH(int, far);
+        QFETCH(int, large);
+        QFETCH(int, device);
+        QFETCH(int, permanent);
+        const QString script =
+            "echo id=$CORVANE_TESTNET_ID; env | grep ^CORVANE_; "
+            "echo far=$(echo $CORVANE_FAR_ADDRS | wc -w) large=$(echo $CORVANE_LARGE_ADDRS | wc "
+            "-w); "
+            "echo route=$(ip route get 198.19.1.50 2>&1 | head -1); "
+            "echo defaults=$(ip route show default | wc -l); "
+            "echo device=$(ip -n $CORVANE_DEVICE_NETNS -o -4 addr | wc -l); "
+            "echo permanent=$(ip neigh show nud permanent | wc -l); "
+            "ip -o -4 addr show dev eth0; "
+            "[ -z \"$CORVANE_FAR_NETNS\" ] || { "
+            "echo farhost=$(ip -n $CORVANE_FAR_NETNS -o -4 addr | wc -l); "
+            "echo forward=$(ip netns exec $CORVANE_ROUTER_NETNS sysctl -n net.ipv4.ip_forward); "
+            "echo farroute=$(ip -n $CORVANE_FAR_NETNS route show default); }";
+        const Run r = run(QStringList{"run"} + options + QStringList{"sh", "-c", script}, env);
+        QCOMPARE(r.status, 0);
+        QCOMPARE(valueOf(r.out, "CORVANE_TOOL_ADDRS"), toolAddrs);
+        QVERIFY2(valueOf(r.out, "route").contains(farRoute), qPrintable(r.out));
+        QCOMPARE(valueOf(r.out, "defaults"), QStringLiteral("0"));  // nothing beyond the routes
+        QCOMPARE(valueOf(r.out, "far"), QString::number(far) + " large=" + QString::number(large));
+        QCOMPARE(valueOf(r.out, "device").toInt(), device);
+        QCOMPARE(valueOf(r.out, "permanent").toInt(), permanent);
+        if (large > 0) {
+            QVERIFY2(r.out.contains("inet 198.18.0.1/22 brd 198.18.3.255"), qPrintable(r.out));
+            const QStringList addrs = valueOf(r.out, "CORVANE_LARGE_ADDRS").split(' ');
+            QCOMPARE(addrs.first(), QStringLiteral("198.18.0.10"));
+            QCOMPARE(addrs.last(), QStringLiteral("198.18.3.241"));
+            QCOMPARE(valueOf(r.out, "CORVANE_LARGE_TOOL_ADDR"), QStringLiteral("198.18.0.1"));
+        }
+        if (far > 0) {
+            QCOMPARE(valueOf(r.out, "farhost").toInt(), far + 1);
+            QCOMPARE(valueOf(r.out, "forward"), QStringLiteral("1"));
+            QCOMPARE(valueOf(r.out, "farroute"), QStringLiteral("default via 198.19.1.1 dev eth0"));
+            QCOMPARE(valueOf(r.out, "CORVANE_ROUTER_ADDR"), QStringLiteral("198.51.100.2"));
+            QCOMPARE(valueOf(r.out, "CORVANE_ROUTER_FAR_ADDR"), QStringLiteral("198.19.1.1"));
+            QCOMPARE(valueOf(r.out, "CORVANE_FAR_SUBNET"), QStringLiteral("198.19.1.0/24"));
+        } else {
+            QVERIFY(!r.out.contains("CORVANE_FAR_NETNS") && !r.out.contains("CORVANE_ROUTER"));
+        }
+        const QString id = valueOf(r.out, "id");
+        QVERIFY(id.startsWith("cvt"));
+        QVERIFY(!anyNamespaceOf(id));
+    }
+
     void exitStatusPassesThroughAndNetworkGoes_data() {
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("status");
@@ -161,14 +234,17 @@ private slots:
     }
 
     void upExecDownAndCleanup() {
-        const Run up = run({"up"});
+        const Run up = run({"up", "--router"});
         QCOMPARE(up.status, 0);
         const QString id = up.out.section('\n', 0, 0).trimmed();
         QVERIFY2(id.startsWith("cvt"), qPrintable(up.out));
         QVERIFY(anyNamespaceOf(id));
-        const Run ex = run({"exec", id, "sh", "-c", "echo tool=$CORVANE_TOOL_NETNS"});
+        const Run ex = run(
+            {"exec", id, "sh", "-c", "echo tool=$CORVANE_TOOL_NETNS; echo far=$CORVANE_FAR_NETNS"});
         QCOMPARE(ex.status, 0);
         QCOMPARE(valueOf(ex.out, "tool"), id + "-t");
+        QCOMPARE(valueOf(ex.out, "far"), id + "-f");
+        QVERIFY(namespaces().contains(id + "-r"));
         // A network made by `up` stays until `down`, whatever cleanup runs meanwhile.
         QCOMPARE(run({"cleanup"}).status, 0);
         QVERIFY(anyNamespaceOf(id));
@@ -177,9 +253,11 @@ private slots:
 
         // A network whose creator is gone is stale: cleanup removes it, a live one stays.
         const QString stale = "cvt999999999x0badcafe";
-        QProcess add;
-        add.start("ip", {"netns", "add", stale + "-t"});
-        QVERIFY(add.waitForFinished(5000) && add.exitCode() == 0);
+        for (const char* host : {"-t", "-f"}) {
+            QProcess add;
+            add.start("ip", {"netns", "add", stale + host});
+            QVERIFY(add.waitForFinished(5000) && add.exitCode() == 0);
+        }
         QProcess live;
         live.start(script(), {"run", "sleep", "30"});
         QVERIFY(live.waitForStarted());

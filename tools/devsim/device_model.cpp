@@ -70,6 +70,7 @@ QByteArray probeText() {
 
 DeviceModel::DeviceModel(const DeviceProfile& profile) : profile_(profile) {
     net_ = NetSettings{profile.ip, profile.mask, profile.gateway, profile.mac};
+    reportIp_ = profile.reportIp;
     uptimeBase_ = profile.uptimeSeconds < 0 ? 0 : profile.uptimeSeconds;
     since_.start();
     // Main stream full HD, the others smaller, as a transmitter leaves the factory.
@@ -118,7 +119,7 @@ bool DeviceModel::supports(int code) const {
 QJsonObject DeviceModel::discoveryObject() const {
     QJsonObject nic;
     nic.insert(QStringLiteral("LanNo"), 0);
-    nic.insert(QStringLiteral("IpAddr"), net_.ip);
+    nic.insert(QStringLiteral("IpAddr"), reportedIp());
     nic.insert(QStringLiteral("SubNetMask"), net_.mask);
     nic.insert(QStringLiteral("GateWay"), net_.gateway);
     nic.insert(QStringLiteral("Mac"), net_.mac);
@@ -142,7 +143,7 @@ QByteArray DeviceModel::discoveryReply() const {
             return QByteArray();
         case UdpMode::Garbage:
             return QStringLiteral("CORVANE-DEVICE %1 type=%2 ver=%3 (plain text)\r\n")
-                .arg(net_.ip)
+                .arg(reportedIp())
                 .arg(profile_.type)
                 .arg(profile_.version)
                 .toUtf8();
@@ -386,6 +387,7 @@ void DeviceModel::restart() {
     if (pending_) {
         net_ = *pending_;
         pending_.reset();
+        reportIp_.clear();
     }
     uptimeBase_ = 0;
     since_.restart();

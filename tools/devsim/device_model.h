@@ -53,6 +53,8 @@ public:
 
     const DeviceProfile& profile() const { return profile_; }
     const NetSettings& net() const { return net_; }
+    // "IpAddr" of the discovery reply: report-ip until settings of its own take effect.
+    QString reportedIp() const { return reportIp_.isEmpty() ? net_.ip : reportIp_; }
     const std::optional<NetSettings>& pendingNet() const { return pending_; }
     const StreamSettings& stream(int index) const { return streams_.at(size_t(index)); }
     int audioOut(int displayId) const { return aoDev_.at(size_t(displayId - 1)); }
@@ -96,6 +98,7 @@ private:
 
     DeviceProfile profile_;
     NetSettings net_;
+    QString reportIp_;
     std::optional<NetSettings> pending_;
     std::array<StreamSettings, 4> streams_;
     std::array<int, 2> aoDev_{{2, 2}};

@@ -232,6 +232,22 @@ bool isMacText(const QString& text) {
     return re.match(text).hasMatch();
 }
 
+bool parseRestartSeconds(const QString& text, int* out) {
+    if (text.trimmed().compare(QLatin1String("never"), Qt::CaseInsensitive) == 0) {
+        *out = kRestartNever;
+        return true;
+    }
+    qint64 n = 0;
+    if (!toInt(text, 0, 3600, &n))
+        return false;
+    *out = int(n);
+    return true;
+}
+
+QJsonValue restartSecondsValue(int seconds) {
+    return seconds == kRestartNever ? QJsonValue(QStringLiteral("never")) : QJsonValue(seconds);
+}
+
 QString udpModeName(UdpMode mode) {
     return modeName(kUdpModes, mode);
 }
@@ -290,7 +306,13 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
             profile.httpOnly << int(n);
         }
     } else if (key == QLatin1String("restart")) {
-        return intKey(key, value, 0, 3600, &profile.restartSeconds, error);
+        if (!parseRestartSeconds(value, &profile.restartSeconds))
+            return fail(error,
+                        QStringLiteral("restart: '%1' is not a whole number from 0 to 3600 or "
+                                       "never")
+                            .arg(value));
+    } else if (key == QLatin1String("report-ip")) {
+        return dottedKey(key, value, "dotted IPv4 address", &profile.reportIp, error);
     } else if (key == QLatin1String("streams")) {
         return intKey(key, value, 0, 4, &profile.streamCount, error);
     } else if (key.size() == 7 && key.startsWith(QLatin1String("stream")) && key[6] >= '0' &&
@@ -304,6 +326,8 @@ bool applyDeviceKey(DeviceProfile& profile, const QString& rawKey, const QString
         return intKey(key, value, 0, 0x7fffffffLL, &profile.firmwareDrop, error);
     } else if (key == QLatin1String("fw-delay")) {
         return intKey(key, value, 0, 600000, &profile.firmwareDelayMs, error);
+    } else if (key == QLatin1String("fw-finish-delay")) {
+        return intKey(key, value, 0, 600000, &profile.firmwareFinishDelayMs, error);
     } else if (key == QLatin1String("fw-version")) {
         profile.firmwareVersion = value;
     } else {
@@ -422,10 +446,10 @@ bool parseConfigJson(const QByteArray& text, SimConfig* config, QString* error) 
     if (!doc.isObject())
         return fail(error, QStringLiteral("config: top level is not an object"));
     const QJsonObject root = doc.object();
-    static const QStringList known{QStringLiteral("httpPort"),       QStringLiteral("udp"),
-                                   QStringLiteral("restartSeconds"), QStringLiteral("log"),
-                                   QStringLiteral("readyFile"),      QStringLiteral("defaults"),
-                                   QStringLiteral("devices"),        QStringLiteral("fleet")};
+    static const QStringList known{
+        QStringLiteral("httpPort"), QStringLiteral("udp"),       QStringLiteral("restartSeconds"),
+        QStringLiteral("log"),      QStringLiteral("readyFile"), QStringLiteral("defaults"),
+        QStringLiteral("devices"),  QStringLiteral("fleet"),     QStringLiteral("imageHash")};
     for (auto it = root.begin(); it != root.end(); ++it)
         if (!known.contains(it.key()))
             return fail(error, QStringLiteral("config: unknown member '%1'").arg(it.key()));
@@ -445,12 +469,21 @@ bool parseConfigJson(const QByteArray& text, SimConfig* config, QString* error) 
     };
     if (!intMember("httpPort", 0, 65535, &config->httpPort))
         return false;
-    if (!intMember("restartSeconds", 0, 3600, &config->restartSeconds))
-        return false;
-    if (root.contains(QLatin1String("udp"))) {
-        if (!root.value(QLatin1String("udp")).isBool())
-            return fail(error, QStringLiteral("config: udp must be true or false"));
-        config->udp = root.value(QLatin1String("udp")).toBool();
+    const QJsonValue restart = root.value(QLatin1String("restartSeconds"));
+    if (!restart.isUndefined() &&
+        ((!restart.isString() && !restart.isDouble()) ||
+         !parseRestartSeconds(jsonValueText(restart), &config->restartSeconds)))
+        return fail(error, QStringLiteral("config: restartSeconds must be a whole number from 0 "
+                                          "to 3600 or \"never\""));
+    for (const auto& [name, flag] :
+         {std::pair{"udp", &config->udp}, std::pair{"imageHash", &config->imageHash}}) {
+        const QJsonValue v = root.value(QLatin1String(name));
+        if (v.isUndefined())
+            continue;
+        if (!v.isBool())
+            return fail(
+                error, QStringLiteral("config: %1 must be true or false").arg(QLatin1String(name)));
+        *flag = v.toBool();
     }
     if (root.contains(QLatin1String("log")))
         config->logPath = root.value(QLatin1String("log")).toString();

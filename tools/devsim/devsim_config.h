@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -50,6 +51,9 @@ enum class FirmwareMode {
     FinishMute,    // the finish command is never answered
 };
 
+// A restart time for a device that never comes back (restart=never).
+constexpr int kRestartNever = -2;
+
 struct DeviceProfile {
     QString ip;
     quint32 type = 1102;
@@ -71,7 +75,11 @@ struct DeviceProfile {
     int httpIntervalMs = 100;
     QList<int> httpOnly;  // command codes the HTTP fault applies to (empty: every request)
 
-    int restartSeconds = -1;  // negative: the simulator-wide value
+    // "IpAddr" the discovery reply reports instead of the address the device listens on
+    // (empty: its own), until network settings of its own take effect at a restart.
+    QString reportIp;
+
+    int restartSeconds = -1;  // -1: the simulator-wide value; kRestartNever: stays away
 
     // Video stream faults: how many streams the 1022 answer lists (0 to 4), start values per
     // stream that skip the domain checks of 1024 (a rate not in the list, a size a stream
@@ -80,10 +88,11 @@ struct DeviceProfile {
     std::array<QList<QPair<QString, int>>, 4> streamValues;
     std::array<QStringList, 4> streamOmitted;
     FirmwareMode firmware = FirmwareMode::Normal;
-    int firmwareRate = 16384;     // bytes a second taken by "slow"
-    qint64 firmwareDrop = 65536;  // bytes received before "drop" cuts the connection
-    int firmwareDelayMs = 1000;   // how late "finish-late" answers
-    QString firmwareVersion;      // "SoftVersion" after an upgrade (empty: unchanged)
+    int firmwareRate = 16384;       // bytes a second taken by "slow"
+    qint64 firmwareDrop = 65536;    // bytes received before "drop" cuts the connection
+    int firmwareDelayMs = 1000;     // how late "finish-late" answers
+    int firmwareFinishDelayMs = 0;  // every finish reply waits this long (the install time)
+    QString firmwareVersion;        // "SoftVersion" after an upgrade (empty: unchanged)
 
     bool httpFaultApplies(int code) const { return httpOnly.isEmpty() || httpOnly.contains(code); }
 };
@@ -92,7 +101,10 @@ struct SimConfig {
     QList<DeviceProfile> devices;
     int httpPort = 80;
     bool udp = true;
-    int restartSeconds = 3;
+    int restartSeconds = 3;  // or kRestartNever
+    // Hash firmware images as they arrive. SHA-256 costs more than the rest of the
+    // receiving, so a throughput measurement of many upgrades turns it off.
+    bool imageHash = true;
     QString logPath;
     QString readyFile;
 };
@@ -125,6 +137,11 @@ bool validateConfig(const SimConfig& config, QString* error);
 
 // Splits an address list given as "a b c", "a,b,c" or with ranges "198.51.100.10-20".
 bool expandAddressList(const QString& text, QStringList* out, QString* error);
+
+// A restart time: whole seconds from 0 to 3600, or "never" (kRestartNever).
+bool parseRestartSeconds(const QString& text, int* out);
+// The restart time as it is written: the number, or "never".
+QJsonValue restartSecondsValue(int seconds);
 
 bool isIpv4Text(const QString& text);
 bool isMacText(const QString& text);

@@ -41,8 +41,11 @@ FirmwareConnection::FirmwareConnection(FirmwarePort* port, SimDevice* device, QT
     : QObject(port), port_(port), device_(device), socket_(socket) {
     socket_->setParent(this);
     peer_ = Simulator::endpoint(socket_->peerAddress(), socket_->peerPort());
-    lateTimer_.setSingleShot(true);
-    connect(&lateTimer_, &QTimer::timeout, this, &FirmwareConnection::finishReply);
+    hashing_ = device_->simulator()->config().imageHash;
+    finishTimer_.setSingleShot(true);
+    // A coarse timer may fire early; an install time is a least time.
+    finishTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&finishTimer_, &QTimer::timeout, this, &FirmwareConnection::finishReply);
     connect(socket_, &QTcpSocket::disconnected, this, &FirmwareConnection::onDisconnected);
     if (device_->profile().firmware == FirmwareMode::Slow) {
         // Qt holds at most one share and the kernel a small window, so the sender really
@@ -75,7 +78,7 @@ void FirmwareConnection::end() {
         return;
     closed_ = true;
     rateTimer_.stop();
-    lateTimer_.stop();
+    finishTimer_.stop();
     socket_->disconnect(this);
     socket_->abort();
     port_->connectionGone(this);
@@ -138,7 +141,8 @@ void FirmwareConnection::consume(const char* data, qint64 size) {
             if (kind_ == 1) {
                 text_.append(data, int(take));
             } else {
-                hash_.addData(data, int(take));
+                if (hashing_)
+                    hash_.addData(data, int(take));
                 received_ += take;
             }
             payloadLeft_ -= take;
@@ -227,21 +231,28 @@ void FirmwareConnection::command(const QByteArray& text) {
         log(QStringLiteral("fw-image"),
             {{QStringLiteral("announced"), announced_},
              {QStringLiteral("received"), received_},
-             {QStringLiteral("sha256"), QString::fromLatin1(hash_.result().toHex())},
+             {QStringLiteral("sha256"),
+              hashing_ ? QString::fromLatin1(hash_.result().toHex()) : QString()},
              {QStringLiteral("complete"), imageConfirmed_}});
-        switch (device_->profile().firmware) {
+        // The reply waits for the install time, and a late device's lateness on top.
+        const DeviceProfile& profile = device_->profile();
+        int delayMs = profile.firmwareFinishDelayMs;
+        switch (profile.firmware) {
             case FirmwareMode::FinishRefuse:
                 imageConfirmed_ = false;
-                return reply("FAIL", QStringLiteral("finish-refuse"));
+                break;
             case FirmwareMode::FinishMute:
                 return log(QStringLiteral("fw-out"),
                            {{QStringLiteral("fault"), QStringLiteral("finish-mute")}});
             case FirmwareMode::FinishLate:
-                lateTimer_.start(device_->profile().firmwareDelayMs);
-                return;
+                delayMs += profile.firmwareDelayMs;
+                break;
             default:
-                return finishReply();
+                break;
         }
+        if (delayMs > 0)
+            return finishTimer_.start(delayMs);
+        return finishReply();
     }
     if (t == QLatin1String("CMD\tUPDATE\tEND\t")) {
         if (stage_ != Stage::Finished)
@@ -254,8 +265,14 @@ void FirmwareConnection::command(const QByteArray& text) {
 }
 
 void FirmwareConnection::finishReply() {
-    const bool late = device_->profile().firmware == FirmwareMode::FinishLate;
-    reply(imageConfirmed_ ? "OK" : "FAIL", late ? QStringLiteral("finish-late") : QString());
+    switch (device_->profile().firmware) {
+        case FirmwareMode::FinishRefuse:
+            return reply("FAIL", QStringLiteral("finish-refuse"));
+        case FirmwareMode::FinishLate:
+            return reply(imageConfirmed_ ? "OK" : "FAIL", QStringLiteral("finish-late"));
+        default:
+            return reply(imageConfirmed_ ? "OK" : "FAIL");
+    }
 }
 
 void FirmwareConnection::reply(const QByteArray& text, const QString& fault) {

@@ -78,9 +78,10 @@ private:
     qint64 received_ = 0;  // image bytes
     qint64 total_ = 0;     // every byte of the connection
     bool imageConfirmed_ = false;
+    bool hashing_ = true;  // off for throughput measurements (--no-image-hash)
     QCryptographicHash hash_{QCryptographicHash::Sha256};
     QTimer rateTimer_;
-    QTimer lateTimer_;
+    QTimer finishTimer_;
 };
 
 // The port-6000 listener of one device and its connections.

@@ -32,18 +32,26 @@ void onSignal(int) {
     [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
 }
 
-// Many devices mean many sockets: take the whole descriptor allowance.
-void raiseDescriptorLimit() {
+// Many devices mean many sockets (three each, and their connections): take the whole
+// descriptor allowance, and say so when even that is short, before a bind fails for it.
+void raiseDescriptorLimit(int devices) {
+    const rlim_t wanted = rlim_t(devices) * 4 + 64;
     rlimit r{};
-    if (getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+    if (getrlimit(RLIMIT_NOFILE, &r) != 0)
+        return;
+    if (r.rlim_cur < r.rlim_max) {
         r.rlim_cur = r.rlim_max;
         setrlimit(RLIMIT_NOFILE, &r);
     }
+    if (r.rlim_cur != RLIM_INFINITY && r.rlim_cur < wanted)
+        std::fprintf(stderr, "corvane-devsim: %llu descriptors allowed, %d devices may need %llu\n",
+                     static_cast<unsigned long long>(r.rlim_cur), devices,
+                     static_cast<unsigned long long>(wanted));
 }
 
 // SIGTERM and SIGINT end the event loop through a socket pair, outside the handler.
-bool stopOnSignals(QCoreApplication& app) {
-    raiseDescriptorLimit();
+bool stopOnSignals(QCoreApplication& app, int devices) {
+    raiseDescriptorLimit(devices);
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return false;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
@@ -71,7 +79,7 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     return TRUE;
 }
 
-bool stopOnSignals(QCoreApplication&) {
+bool stopOnSignals(QCoreApplication&, int) {
     return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
 }
 #endif
@@ -89,7 +97,8 @@ const char kDescription[] =
     "A device is described by key=value pairs, separated by commas:\n"
     "  ip=A.B.C.D (required)  type=1102|1200|307|2000|N  mac=02:43:56:00:00:01\n"
     "  version=TEXT  mask=A.B.C.D  gateway=A.B.C.D  name=TEXT  uptime=SECONDS\n"
-    "  restart=SECONDS\n"
+    "  restart=SECONDS|never (how long a restart keeps it away; never: it stays away)\n"
+    "  report-ip=A.B.C.D (\"IpAddr\" its discovery reply reports instead of ip)\n"
     "Faults, per device:\n"
     "  udp=normal|twice|silent|garbage|oversize|no-netconfig   udp-delay=MS   udp-size=N\n"
     "  http=normal|empty|size|bad-request|hang|slow|close|bare-lf|continue|until-close\n"
@@ -100,7 +109,9 @@ const char kDescription[] =
     "  (start values that skip the device's checks, members the 1022 answer leaves out)\n"
     "  fw=normal|absent|start-refuse|start-mute|slow|drop|finish-refuse|finish-late|\n"
     "     finish-mute (port 6000)  fw-rate=BYTES/S (for slow)  fw-drop=BYTES (for drop)\n"
-    "  fw-delay=MS (for finish-late)  fw-version=TEXT (\"SoftVersion\" after an upgrade)\n"
+    "  fw-delay=MS (for finish-late)  fw-finish-delay=MS (every finish reply waits so\n"
+    "  long: the install time)  fw-version=TEXT (\"SoftVersion\" after an upgrade;\n"
+    "  without it the device comes back with the version it had)\n"
     "\n"
     "Example:\n"
     "  corvane-devsim --device ip=198.51.100.10,type=1102 \\\n"
@@ -144,8 +155,13 @@ int main(int argc, char* argv[]) {
                                       QStringLiteral("Do not listen for discovery (HTTP only)."));
     const QCommandLineOption restartOpt(
         QStringLiteral("restart-seconds"),
-        QStringLiteral("How long a restarting device stays silent (default 3)."),
+        QStringLiteral("How long a restarting device stays silent (default 3; never: it does "
+                       "not come back)."),
         QStringLiteral("s"));
+    const QCommandLineOption noHashOpt(
+        QStringLiteral("no-image-hash"),
+        QStringLiteral("Do not hash firmware images (for throughput measurements; the log's "
+                       "sha256 stays empty)."));
     const QCommandLineOption logOpt(
         QStringLiteral("log"), QStringLiteral("Record every datagram and request (JSON lines)."),
         QStringLiteral("file"));
@@ -157,7 +173,7 @@ int main(int argc, char* argv[]) {
         QStringLiteral("print-config"),
         QStringLiteral("Print the devices as understood, as JSON, and exit."));
     parser.addOptions({configOpt, deviceOpt, fleetOpt, addressesOpt, defaultsOpt, portOpt, noUdpOpt,
-                       restartOpt, logOpt, readyOpt, printOpt});
+                       restartOpt, noHashOpt, logOpt, readyOpt, printOpt});
     parser.process(app);
 
     auto die = [](const QString& message) {
@@ -215,8 +231,11 @@ int main(int argc, char* argv[]) {
         return die(QStringLiteral("--http-port needs 1 to 65535"));
     if (parser.isSet(noUdpOpt))
         config.udp = false;
-    if (parser.isSet(restartOpt) && !boundedInt(restartOpt, 0, 3600, &config.restartSeconds))
-        return die(QStringLiteral("--restart-seconds needs 0 to 3600"));
+    if (parser.isSet(restartOpt) &&
+        !devsim::parseRestartSeconds(parser.value(restartOpt), &config.restartSeconds))
+        return die(QStringLiteral("--restart-seconds needs 0 to 3600 or never"));
+    if (parser.isSet(noHashOpt))
+        config.imageHash = false;
     if (parser.isSet(logOpt))
         config.logPath = parser.value(logOpt);
     if (parser.isSet(readyOpt))
@@ -229,28 +248,31 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(printOpt)) {
         QJsonArray devices;
         for (const devsim::DeviceProfile& d : config.devices) {
-            QJsonObject o{{QStringLiteral("ip"), d.ip},
-                          {QStringLiteral("type"), qint64(d.type)},
-                          {QStringLiteral("mac"), d.mac},
-                          {QStringLiteral("version"), d.version},
-                          {QStringLiteral("mask"), d.mask},
-                          {QStringLiteral("gateway"), d.gateway},
-                          {QStringLiteral("name"), d.name},
-                          {QStringLiteral("uptime"), d.uptimeSeconds},
-                          {QStringLiteral("udp"), devsim::udpModeName(d.udp)},
-                          {QStringLiteral("udp-delay"), d.udpDelayMs},
-                          {QStringLiteral("udp-size"), d.udpSize},
-                          {QStringLiteral("http"), devsim::httpModeName(d.http)},
-                          {QStringLiteral("http-size"), d.httpSize},
-                          {QStringLiteral("http-status"), d.httpStatus},
-                          {QStringLiteral("http-piece"), d.httpPieceBytes},
-                          {QStringLiteral("http-interval"), d.httpIntervalMs},
-                          {QStringLiteral("restart"), d.restartSeconds},
-                          {QStringLiteral("fw"), devsim::firmwareModeName(d.firmware)},
-                          {QStringLiteral("fw-rate"), d.firmwareRate},
-                          {QStringLiteral("fw-drop"), d.firmwareDrop},
-                          {QStringLiteral("fw-delay"), d.firmwareDelayMs},
-                          {QStringLiteral("fw-version"), d.firmwareVersion}};
+            QJsonObject o{
+                {QStringLiteral("ip"), d.ip},
+                {QStringLiteral("type"), qint64(d.type)},
+                {QStringLiteral("mac"), d.mac},
+                {QStringLiteral("version"), d.version},
+                {QStringLiteral("mask"), d.mask},
+                {QStringLiteral("gateway"), d.gateway},
+                {QStringLiteral("name"), d.name},
+                {QStringLiteral("uptime"), d.uptimeSeconds},
+                {QStringLiteral("udp"), devsim::udpModeName(d.udp)},
+                {QStringLiteral("udp-delay"), d.udpDelayMs},
+                {QStringLiteral("udp-size"), d.udpSize},
+                {QStringLiteral("http"), devsim::httpModeName(d.http)},
+                {QStringLiteral("http-size"), d.httpSize},
+                {QStringLiteral("http-status"), d.httpStatus},
+                {QStringLiteral("http-piece"), d.httpPieceBytes},
+                {QStringLiteral("http-interval"), d.httpIntervalMs},
+                {QStringLiteral("restart"), devsim::restartSecondsValue(d.restartSeconds)},
+                {QStringLiteral("report-ip"), d.reportIp},
+                {QStringLiteral("fw"), devsim::firmwareModeName(d.firmware)},
+                {QStringLiteral("fw-rate"), d.firmwareRate},
+                {QStringLiteral("fw-drop"), d.firmwareDrop},
+                {QStringLiteral("fw-delay"), d.firmwareDelayMs},
+                {QStringLiteral("fw-finish-delay"), d.firmwareFinishDelayMs},
+                {QStringLiteral("fw-version"), d.firmwareVersion}};
             QJsonArray only;
             for (int code : d.httpOnly)
                 only.append(code);
@@ -261,15 +283,17 @@ int main(int argc, char* argv[]) {
                     o.insert(QStringLiteral("stream%1").arg(k), faults);
             devices.append(o);
         }
-        const QJsonObject all{{QStringLiteral("httpPort"), config.httpPort},
-                              {QStringLiteral("udp"), config.udp},
-                              {QStringLiteral("restartSeconds"), config.restartSeconds},
-                              {QStringLiteral("devices"), devices}};
+        const QJsonObject all{
+            {QStringLiteral("httpPort"), config.httpPort},
+            {QStringLiteral("udp"), config.udp},
+            {QStringLiteral("restartSeconds"), devsim::restartSecondsValue(config.restartSeconds)},
+            {QStringLiteral("imageHash"), config.imageHash},
+            {QStringLiteral("devices"), devices}};
         std::fputs(QJsonDocument(all).toJson(QJsonDocument::Indented).constData(), stdout);
         return 0;
     }
 
-    if (!stopOnSignals(app))
+    if (!stopOnSignals(app, int(config.devices.size())))
         return die(QStringLiteral("cannot set up the stop signals"));
 
     devsim::Simulator simulator(config);

@@ -11,6 +11,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#endif
+
 namespace devsim {
 
 namespace {
@@ -361,18 +368,70 @@ void SimDevice::answerProbe(const QHostAddress& peer, quint16 port) {
 void SimDevice::sendReply(const QByteArray& reply, const QHostAddress& peer, quint16 port) {
     if (!udp_ || reply.isEmpty())
         return;
+    const bool reportsOther = model_.reportedIp() != address();
     const int copies = profile().udp == UdpMode::Twice ? 2 : 1;
     for (int i = 0; i < copies; ++i) {
-        const qint64 sent = udp_->writeDatagram(reply, peer, port);
-        sim_->log().write(QJsonObject{
+        // A device that reports another address answers from it, as a device holding that
+        // address would, when this host holds it too; from its own address otherwise.
+        qint64 sent = reportsOther ? sendFromReportedAddress(reply, peer, port) : -1;
+        const QString from = sent >= 0 ? model_.reportedIp() : address();
+        if (sent < 0)
+            sent = udp_->writeDatagram(reply, peer, port);
+        QJsonObject record{
             {QStringLiteral("kind"), QStringLiteral("udp-out")},
             {QStringLiteral("device"), address()},
             {QStringLiteral("peer"), Simulator::endpoint(peer, port)},
             {QStringLiteral("size"), reply.size()},
             {QStringLiteral("sent"), sent},
             {QStringLiteral("fault"), udpModeName(profile().udp)},
-        });
+        };
+        if (reportsOther)
+            record.insert(QStringLiteral("from"),
+                          Simulator::endpoint(QHostAddress(from), kDiscoveryPort));
+        sim_->log().write(record);
     }
+}
+
+qint64 SimDevice::sendFromReportedAddress(const QByteArray& reply, const QHostAddress& peer,
+                                          quint16 port) {
+#ifdef Q_OS_LINUX
+    // The source address of one datagram, through IP_PKTINFO (Qt's own sender field does not
+    // set it on Linux); the kernel refuses an address this host does not hold.
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(peer.toIPv4Address());
+    iovec data{const_cast<char*>(reply.constData()), size_t(reply.size())};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = htonl(QHostAddress(model_.reportedIp()).toIPv4Address());
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    return ::sendmsg(int(udp_->socketDescriptor()), &message, 0);
+#else
+    Q_UNUSED(reply)
+    Q_UNUSED(peer)
+    Q_UNUSED(port)
+    return -1;
+#endif
+}
+
+bool SimDevice::hearsBroadcastTo(const QHostAddress& destination) const {
+    if (destination.isNull() || destination == QHostAddress(QHostAddress::Broadcast))
+        return true;
+    // A directed broadcast reaches the devices of that subnet only.
+    const quint32 mask = QHostAddress(model_.net().mask).toIPv4Address();
+    return destination.toIPv4Address() == (QHostAddress(address()).toIPv4Address() | ~mask);
 }
 
 void SimDevice::onNewConnection() {
@@ -409,7 +468,9 @@ void SimDevice::restart(HttpConnection* origin) {
     const int seconds = sim_->restartSeconds(profile());
     sim_->log().write(QJsonObject{{QStringLiteral("kind"), QStringLiteral("restart-down")},
                                   {QStringLiteral("device"), before},
-                                  {QStringLiteral("seconds"), seconds}});
+                                  {QStringLiteral("seconds"), restartSecondsValue(seconds)}});
+    if (seconds == kRestartNever)
+        return;  // a device that did not survive its restart
     QTimer::singleShot(seconds * 1000, this, [this, before] {
         model_.restart();
         if (!pendingVersion_.isEmpty()) {
@@ -510,9 +571,12 @@ void Simulator::onWildcardReadyRead() {
         const QNetworkDatagram d = wildcard_->receiveDatagram();
         if (!recordDatagram(QStringLiteral("*"), d))
             continue;
-        // A broadcast probe: every device that is up answers it.
+        // A broadcast probe: every device that is up answers it. A unicast one lands here
+        // when no device is bound to its address (none plays it, or it is restarting): as on
+        // a real network, nobody answers.
         for (const auto& device : devices_)
-            device->answerProbe(d.senderAddress(), quint16(d.senderPort()));
+            if (device->hearsBroadcastTo(d.destinationAddress()))
+                device->answerProbe(d.senderAddress(), quint16(d.senderPort()));
     }
 }
 

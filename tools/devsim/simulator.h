@@ -79,8 +79,12 @@ public:
 
     // Answers a probe that came from peer:port (with the device's UDP fault).
     void answerProbe(const QHostAddress& peer, quint16 port);
+    // Whether a probe the wildcard socket received for `destination` is a broadcast this
+    // device hears: the limited one, or its subnet's directed one.
+    bool hearsBroadcastTo(const QHostAddress& destination) const;
 
-    // Goes silent for the restart time, then comes back with the new settings.
+    // Goes silent for the restart time, then comes back with the new settings (never with
+    // restart=never).
     void restart(HttpConnection* origin);
 
     void connectionGone(HttpConnection* c) { connections_.remove(c); }
@@ -93,6 +97,8 @@ private:
     void onUdpReadyRead();
     void onNewConnection();
     void sendReply(const QByteArray& reply, const QHostAddress& peer, quint16 port);
+    // Sends from the reported address; -1 when that cannot be (not held by this host).
+    qint64 sendFromReportedAddress(const QByteArray& reply, const QHostAddress& peer, quint16 port);
 
     Simulator* sim_;
     DeviceModel model_;
@@ -116,8 +122,9 @@ public:
 
     const SimConfig& config() const { return config_; }
     EventLog& log() { return log_; }
+    // The device's restart time in seconds, or kRestartNever.
     int restartSeconds(const DeviceProfile& profile) const {
-        return profile.restartSeconds >= 0 ? profile.restartSeconds : config_.restartSeconds;
+        return profile.restartSeconds != -1 ? profile.restartSeconds : config_.restartSeconds;
     }
 
     static QString endpoint(const QHostAddress& address, quint16 port);
