@@ -7,7 +7,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-#include "devsim_harness.h"
+#include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;
 using corvane::test::probeFrom;
