@@ -64,9 +64,10 @@ const char* const kRequestTimeoutHelp =
 }  // namespace
 
 const std::vector<Command>& commands() {
-    static const std::vector<Command> all{scanCommand(),   rebootCommand(), netCommand(),
-                                          assignCommand(), audioCommand(),  audioInCommand(),
-                                          videoCommand(),  upgradeCommand()};
+    static const std::vector<Command> all{scanCommand(),    rebootCommand(),  netCommand(),
+                                          assignCommand(),  audioCommand(),   audioInCommand(),
+                                          videoCommand(),   upgradeCommand(), backupCommand(),
+                                          restoreCommand(), diffCommand()};
     return all;
 }
 

@@ -48,6 +48,7 @@ Options:
   --mask M                the new subnet mask
   --gateway G             the new gateway
   --mac X                 the new MAC address (xx:xx:xx:xx:xx:xx)
+@SWEEP@
 %1  --json                  a JSON object for the device, in an array
   -h, --help              this text
 
@@ -74,6 +75,7 @@ Options:
   --from FIRST            the first new address
   --mask M                the subnet mask for every device
   --gateway G             the gateway for every device
+@SWEEP@
 %1  --json                  a JSON array, one object per device
   -h, --help              this text
 )";
@@ -203,6 +205,8 @@ int runNet(Invocation& in) {
                              .arg(in.value(QStringLiteral("mac")))};
     }
     applyRequestTimeout(in);
+    // Checked also when no sweep runs, so that a wrong range is never passed over silently.
+    unicastTargets(in);
 
     config::NetworkSettings settings{ip ? utf8(*ip) : std::string(),
                                      mask ? utf8(*mask) : std::string(),
@@ -211,7 +215,7 @@ int runNet(Invocation& in) {
     std::vector<Device_Info> devices;
     const bool keeps = !ip || !mask || !gateway || !mac;
     if (keeps || *ip != address) {
-        devices = sweep();
+        devices = sweep(in);
     }
     if (keeps) {
         const Device_Info* device = findDevice(devices, address);
@@ -264,7 +268,7 @@ int runAssign(Invocation& in) {
     }
     applyRequestTimeout(in);
 
-    const std::vector<Device_Info> devices = sweep();
+    const std::vector<Device_Info> devices = sweep(in);
     Report report(in.json());
     QStringList targets;
     QStringList conflicts;
@@ -305,21 +309,21 @@ Command rebootCommand() {
 }
 
 Command netCommand() {
-    static const QByteArray help = withRequestTimeout(kNetHelp);
-    return {
-        "net",
-        "change a device's address, mask, gateway or MAC, and restart it",
-        help.constData(),
-        {valued("ip"), valued("mask"), valued("gateway"), valued("mac"), requestTimeoutOption()},
-        runNet};
+    static const QByteArray help = withSweepOptions(withRequestTimeout(kNetHelp));
+    return {"net", "change a device's address, mask, gateway or MAC, and restart it",
+            help.constData(),
+            QList<QCommandLineOption>{valued("ip"), valued("mask"), valued("gateway"),
+                                      valued("mac"), requestTimeoutOption()} +
+                sweepOptions(),
+            runNet};
 }
 
 Command assignCommand() {
-    static const QByteArray help = withRequestTimeout(kAssignHelp);
-    return {"assign",
-            "give devices consecutive addresses",
-            help.constData(),
-            {valued("from"), valued("mask"), valued("gateway"), requestTimeoutOption()},
+    static const QByteArray help = withSweepOptions(withRequestTimeout(kAssignHelp));
+    return {"assign", "give devices consecutive addresses", help.constData(),
+            QList<QCommandLineOption>{valued("from"), valued("mask"), valued("gateway"),
+                                      requestTimeoutOption()} +
+                sweepOptions(),
             runAssign};
 }
 

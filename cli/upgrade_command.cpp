@@ -2,15 +2,19 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
-#include <QTcpSocket>
 
+#include <algorithm>
+#include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
 #include "discovery/device_order.h"
 #include "maintenance/batch.h"
+#include "maintenance/parallel_upgrade.h"
 #include "maintenance/upgrade_packet.h"
 
 namespace corvane::cli {
@@ -23,23 +27,26 @@ using maintenance::UpgradeStep;
 
 const char* const kHelp =
     R"(Usage: corvane-cli upgrade --image FILE [--kind tx|rx|kvm_rx] [--timeout SECONDS]
-                           [--json] ADDR...
+                           [--parallel N] [--json] ADDR...
 
 Loads a firmware image into each device over TCP port 6000, one device after the other,
-100 ms apart; a device that confirms the image installs it and restarts. The image's path
+100 ms apart (with --parallel N, up to N devices at a time, each over its own connection,
+started in the order given); a device that confirms the image installs it and restarts. The image's path
 (folders included) must hold the part of the name of the device's kind: update_app_tx for
 TX, update_app_application-vwc for RX, update_app_application-kvm_rx for KVM_RX. The kind
 comes from a sweep, which every device must answer, or from --kind for all of them.
 
-On a terminal a line shows each device's progress (percentage, MB/s, time left); otherwise
-a line is written at every tenth of the image. A summary line ends the run.
+On a terminal a line shows each device's progress (percentage, MB/s, time left), one line
+per device at work, redrawn in place; otherwise a line is written at every tenth of the image.
+A summary line ends the run.
 
 Options:
   --image FILE            the firmware image
   --kind KIND             the kind of every listed device: tx, rx or kvm_rx (no sweep)
   --timeout SECONDS       the longest wait of each step: the connection, each packet going
                           out, each reply (default 6 for the connection, 20 for the others)
-  --json                  a JSON array, one object per device, instead of lines
+  --parallel N            up to N devices at the same time (1 to 32, default 1)
+@SWEEP@  --json                  a JSON array, one object per device, instead of lines
   -h, --help              this text
 
 Exit status: 0 when every device took the image; 1 when any did not (the step says where:
@@ -121,10 +128,60 @@ QString clock(double seconds) {
     return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-// One device's progress: a line redrawn in place on a terminal, else a line per tenth.
+// The progress lines of the devices at work at the same time, on a terminal: one block at the
+// bottom, one line per device, redrawn in place. It is taken off before any other line is
+// written and put back after, so results and errors scroll above it.
+class ProgressBoard {
+public:
+    void set(int index, const QString& text) {
+        for (auto& line : lines_) {
+            if (line.first == index) {
+                line.second = text;
+                redraw();
+                return;
+            }
+        }
+        lines_.push_back({index, text});
+        redraw();
+    }
+    void remove(int index) {
+        hide();
+        lines_.erase(std::remove_if(lines_.begin(), lines_.end(),
+                                    [index](const auto& l) { return l.first == index; }),
+                     lines_.end());
+    }
+    // Takes the block off the screen; the next set() puts it back.
+    void hide() {
+        if (shown_ > 0) {
+            // Up to the block's first line, then clear to the end of the screen.
+            sayText(QStringLiteral("\x1b[%1F\x1b[J").arg(shown_));
+            shown_ = 0;
+        }
+    }
+    void show() { redraw(); }
+
+private:
+    void redraw() {
+        hide();
+        QString text;
+        for (const auto& line : lines_) {
+            text += line.second + QLatin1Char('\n');
+        }
+        sayText(text);
+        shown_ = int(lines_.size());
+    }
+
+    std::vector<std::pair<int, QString>> lines_;
+    int shown_ = 0;
+};
+
+// One device's progress: a line redrawn in place on a terminal (or a line of the board when
+// devices are at work at the same time), else a line per tenth.
 class ProgressLine {
 public:
-    ProgressLine(const QString& address, bool terminal) : address_(address), terminal_(terminal) {}
+    ProgressLine(const QString& address, bool terminal, ProgressBoard* board = nullptr,
+                 int index = 0)
+        : address_(address), terminal_(terminal), board_(board), index_(index) {}
 
     void update(const UpgradeProgress& p) {
         if (p.stage == UpgradeProgress::Stage::Ready) {
@@ -144,6 +201,10 @@ public:
                 return;
             }
             drawn_.start();
+            if (board_ != nullptr) {
+                board_->set(index_, describe(p));
+                return;
+            }
             const QString text = QStringLiteral("\r") + describe(p);
             sayText(text.leftJustified(width_));
             width_ = text.size();
@@ -155,6 +216,10 @@ public:
 
     // Ends a terminal line before anything else is written.
     void close() {
+        if (board_ != nullptr) {
+            board_->remove(index_);
+            return;
+        }
         if (terminal_ && width_ > 0) {
             sayText(QStringLiteral("\n"));
             width_ = 0;
@@ -178,6 +243,8 @@ private:
 
     QString address_;
     bool terminal_;
+    ProgressBoard* board_;
+    int index_;
     QElapsedTimer started_;
     QElapsedTimer drawn_;
     maintenance::TransferEstimate estimate_;
@@ -202,8 +269,11 @@ int runUpgrade(Invocation& in) {
     if (in.isSet(QStringLiteral("timeout"))) {
         waits.connect_ms = waits.exchange_ms = in.timeoutMs(1, 0);
     }
+    const int parallel =
+        in.integer(QStringLiteral("parallel"), 1, maintenance::kMostParallelUpgrades).value_or(1);
+    unicastTargets(in);
 
-    const std::vector<Device_Info> devices = given_kind ? std::vector<Device_Info>{} : sweep();
+    const std::vector<Device_Info> devices = given_kind ? std::vector<Device_Info>{} : sweep(in);
 
     QVector<maintenance::UpgradeTarget> targets;
     for (const QString& address : addresses) {
@@ -215,45 +285,54 @@ int runUpgrade(Invocation& in) {
     }
 
     const bool terminal = !in.json() && standardOutputIsTerminal();
+    // Devices at work at the same time share one block of lines on a terminal.
+    ProgressBoard board;
+    ProgressBoard* shared = terminal && parallel > 1 ? &board : nullptr;
     Report report(in.json());
     QStringList failed;
-    auto end = [&](const QString& address) {
-        if (!report.end()) {
-            failed << address;
-        }
-    };
-    neb::CJsonObject* entry = nullptr;
-    std::optional<ProgressLine> progress;
+    // One line per device at work, by its place in the list.
+    std::map<int, ProgressLine> progress;
     maintenance::UpgradeEvents events;
-    // A device without a kind the image can be for is passed by, its failure told.
+    // A device without a kind the image can be for is passed by, its failure told. Its entry
+    // begins and ends at once, so entries of devices at work together never interleave.
     events.started = [&](int i) {
         const maintenance::UpgradeTarget& target = targets[i];
-        entry = &report.begin(target.address);
+        if (!target.type.isEmpty() && kKinds.contains(target.type.toLower())) {
+            progress.emplace(i, ProgressLine(target.address, terminal, shared, i));
+            return true;
+        }
+        if (shared != nullptr) {
+            board.hide();
+        }
+        report.begin(target.address);
         if (target.type.isEmpty()) {
             report.fail(QStringLiteral("sweep"),
                         QStringLiteral("did not answer the sweep, so its kind is unknown; "
                                        "give --kind to upgrade it without one"));
-        } else if (!kKinds.contains(target.type.toLower())) {
+        } else {
             report.fail(QStringLiteral("kind"),
                         QStringLiteral("kind %1 is not a TX, RX or KVM_RX").arg(target.type));
-        } else {
-            entry->PutString("kind", utf8(target.type));
-            progress.emplace(target.address, terminal);
-            return true;
         }
-        end(target.address);
+        report.end();
+        failed << target.address;
+        if (shared != nullptr) {
+            board.show();
+        }
         return false;
     };
-    events.progress = [&](int, const UpgradeProgress& p) {
+    events.progress = [&](int i, const UpgradeProgress& p) {
         if (!in.json()) {
-            progress->update(p);
+            progress.at(i).update(p);
         }
     };
     events.outcome = [&](int i, const maintenance::UpgradeOutcome& outcome) {
-        progress->close();
-        entry->PutInt64("bytes", outcome.bytes_sent);
+        ProgressLine& line = progress.at(i);
+        line.close();
+        neb::CJsonObject& entry = report.begin(targets[i].address);
+        entry.PutString("kind", utf8(targets[i].type));
+        entry.PutInt64("bytes", outcome.bytes_sent);
         if (outcome.step == UpgradeStep::Done) {
-            const double seconds = progress->seconds();
+            const double seconds = line.seconds();
             report.line(QStringLiteral("upgraded (%1 bytes in %2 s); restarting")
                             .arg(outcome.bytes_sent)
                             .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
@@ -261,10 +340,16 @@ int runUpgrade(Invocation& in) {
             const auto [step, message] = failureOf(outcome, waits, targets[i].type);
             report.fail(step, message);
         }
-        end(targets[i].address);
+        if (!report.end()) {
+            failed << targets[i].address;
+        }
+        progress.erase(i);
+        if (shared != nullptr) {
+            board.show();
+        }
     };
-    QTcpSocket socket;
-    maintenance::upgrade_devices(socket, targets, image, events, waits);
+    maintenance::upgrade_devices_parallel(targets, image, events, parallel, waits);
+    board.hide();
     if (!in.json()) {
         say(QStringLiteral("upgraded %1 of %2 %3")
                 .arg(addresses.size() - failed.size())
@@ -278,10 +363,12 @@ int runUpgrade(Invocation& in) {
 }  // namespace
 
 Command upgradeCommand() {
-    return {"upgrade",
-            "load a firmware image into devices, one after the other",
-            kHelp,
-            {valued("image"), valued("kind"), valued("timeout")},
+    static const QByteArray help = withSweepOptions(kHelp);
+    return {"upgrade", "load a firmware image into devices, one after the other or N at a time",
+            help.constData(),
+            QList<QCommandLineOption>{valued("image"), valued("kind"), valued("timeout"),
+                                      valued("parallel")} +
+                sweepOptions(),
             runUpgrade};
 }
 

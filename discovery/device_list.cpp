@@ -9,6 +9,7 @@
 
 #include "discovery/discovery_transport.h"
 #include "discovery/ipv4_address.h"
+#include "discovery/unicast_sweep.h"
 #include "json/json_document.h"
 
 void copy_field(char* field, std::size_t capacity, std::string_view text) {
@@ -40,6 +41,14 @@ void DeviceList::collect_devices(int& nothing_found) {
     std::unique_ptr<char[]> result(new char[result_capacity]);
     result[0] = '\0';
     search_device(result.get(), result_capacity);
+    refill_from_text(result.get(), nothing_found);
+}
+
+void DeviceList::collect_devices_from(const std::vector<std::uint32_t>& targets, int rate,
+                                      int& nothing_found) {
+    std::unique_ptr<char[]> result(new char[result_capacity]);
+    result[0] = '\0';
+    search_addresses(targets, rate, result.get(), result_capacity);
     refill_from_text(result.get(), nothing_found);
 }
 

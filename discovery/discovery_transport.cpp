@@ -94,6 +94,52 @@ void log_dropped_reply(const char* reason) noexcept {
 
 }  // namespace
 
+ReplyCollection::ReplyCollection(std::size_t capacity) : sweep_(sweep_mutex) {
+    // No receive thread exists before the first start and after the last join, so the shared
+    // state is touched here without its locks.
+    // The previous sweep left both empty; clearing again costs nothing and keeps a stray
+    // member from making the puts below fail.
+    search_result.Reset();
+    seen_addresses.clear();
+    search_result.PutInt32("ProtocolCode", discovery_result_code);
+    search_result.PutEmptyArray("Parameters");
+    result_length = search_result.CompactText().size();
+    result_limit = capacity > 0 ? capacity - 1 : 0;
+}
+
+ReplyCollection::~ReplyCollection() {
+    search_result.Reset();
+    seen_addresses.clear();
+}
+
+int ReplyCollection::write(char* result, std::size_t capacity) const {
+    const std::string text = search_result.CompactText();
+    if (result != nullptr && text.size() < capacity) {
+        std::memcpy(result, text.data(), text.size());
+        result[text.size()] = '\0';
+        return 0;
+    }
+    if (result != nullptr && sizeof(empty_result) <= capacity) {
+        std::memcpy(result, empty_result, sizeof(empty_result));
+        return 0;
+    }
+    if (result != nullptr && capacity > 0) {
+        result[0] = '\0';
+    }
+    return -1;
+}
+
+bool take_reply(const char* data, std::size_t length) noexcept {
+    try {
+        return handle_datagram(data, length);
+    } catch (const std::exception& e) {
+        log_dropped_reply(e.what());
+    } catch (...) {
+        log_dropped_reply("unknown failure");
+    }
+    return false;
+}
+
 bool is_probe_entry(const QNetworkAddressEntry& entry) {
     if (entry.broadcast().isNull()) {
         return false;
@@ -139,13 +185,7 @@ void receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) 
                 sock::receive_datagram(descriptor, buffer, sizeof(buffer), &sender);
             if (received > 0) {
                 ++count;
-                try {
-                    accepted = handle_datagram(buffer, static_cast<std::size_t>(received));
-                } catch (const std::exception& e) {
-                    log_dropped_reply(e.what());
-                } catch (...) {
-                    log_dropped_reply("unknown failure");
-                }
+                accepted = take_reply(buffer, static_cast<std::size_t>(received));
             }
         } while (accepted && count < discovery_datagrams_per_socket);
         if (count >= discovery_datagrams_per_socket) {
@@ -173,18 +213,7 @@ void receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) 
 }
 
 int search_device(char* result, std::size_t capacity) {
-    std::lock_guard<std::mutex> sweep(sweep_mutex);
-
-    // No receive thread exists before the first start and after the last join, so the shared
-    // state is touched here without its locks.
-    // The previous sweep left both empty; clearing again costs nothing and keeps a stray
-    // member from making the puts below fail.
-    search_result.Reset();
-    seen_addresses.clear();
-    search_result.PutInt32("ProtocolCode", discovery_result_code);
-    search_result.PutEmptyArray("Parameters");
-    result_length = search_result.CompactText().size();
-    result_limit = capacity > 0 ? capacity - 1 : 0;
+    ReplyCollection collection(capacity);
 
     // Each QUdpSocket keeps the socket it bound; the receive thread gets a duplicate descriptor
     // of its own and closes that one. Each descriptor thus has exactly one closer, and the
@@ -253,22 +282,7 @@ int search_device(char* result, std::size_t capacity) {
         thread.join();
     }
 
-    const std::string text = search_result.CompactText();
-    int status = 0;
-    if (result != nullptr && text.size() < capacity) {
-        std::memcpy(result, text.data(), text.size());
-        result[text.size()] = '\0';
-    } else if (result != nullptr && sizeof(empty_result) <= capacity) {
-        std::memcpy(result, empty_result, sizeof(empty_result));
-    } else {
-        if (result != nullptr && capacity > 0) {
-            result[0] = '\0';
-        }
-        status = -1;
-    }
-
-    search_result.Reset();
-    seen_addresses.clear();
+    const int status = collection.write(result, capacity);
     sockets.clear();
 
     const QTime end = QTime::currentTime();

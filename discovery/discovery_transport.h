@@ -62,6 +62,26 @@ private:
     std::atomic<clock::rep> at_{clock::duration::max().count()};
 };
 
+// The collected replies of one sweep, broadcast or unicast: taking one holds every other sweep
+// off, starts an empty result for a caller's buffer of `capacity` bytes and clears it again at
+// the end.
+class ReplyCollection {
+public:
+    explicit ReplyCollection(std::size_t capacity);
+    ~ReplyCollection();
+    ReplyCollection(const ReplyCollection&) = delete;
+    ReplyCollection& operator=(const ReplyCollection&) = delete;
+    // Writes the compact result text with its NUL, as search_device describes.
+    int write(char* result, std::size_t capacity) const;
+
+private:
+    std::lock_guard<std::mutex> sweep_;
+};
+
+// Handles one received datagram within a collection: kept unless its address was seen. A
+// failure while handling it (memory, above all) costs that reply, logged. True when kept.
+bool take_reply(const char* data, std::size_t length) noexcept;
+
 // Runs one sweep (at least one second, at most five after the last probe left) and writes the
 // compact result text with its NUL into `result`, never more than `capacity` bytes. Replies
 // that would not fit are left out, so the text is always a whole document. Returns 0; -1 when
