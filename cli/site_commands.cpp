@@ -331,7 +331,7 @@ void writeDifferences(Report& report, neb::CJsonObject& entry, const DeviceSetti
         entry.Member("written").AppendString(utf8(what));
         report.line(QStringLiteral("wrote %1").arg(what));
     };
-    const std::vector<SiteDifference> settings = settingDifferences(want, have);
+    const std::vector<SiteDifference> settings = settingDifferences(have, want);
     auto differs = [&settings](const std::string& prefix) {
         return std::any_of(settings.begin(), settings.end(), [&prefix](const SiteDifference& d) {
             return d.setting.rfind(prefix, 0) == 0;
@@ -485,9 +485,10 @@ int runRestore(Invocation& in) {
                             .arg(qs(kind_text(found->type)), qs(want->mac), qs(want->kind)));
         } else {
             const DeviceSettings have = readDevice(*found);
-            std::vector<SiteDifference> todo = settingDifferences(*want, have);
+            // From what the device holds to what the file says.
+            std::vector<SiteDifference> todo = settingDifferences(have, *want);
             if (network) {
-                for (SiteDifference& d : networkDifferences(*want, have)) {
+                for (SiteDifference& d : networkDifferences(have, *want)) {
                     todo.push_back(std::move(d));
                 }
             }

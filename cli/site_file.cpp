@@ -233,9 +233,12 @@ std::vector<SiteDifference> settingDifferences(const DeviceSettings& before,
                    numberText(before.streams[i].*member), numberText(now.streams[i].*member));
         }
     }
-    // The custom size counts only while stream 1 uses it in the record.
-    if (before.custom_size && !before.streams.empty() &&
-        before.streams[0].image_size == video::kCustomImageSize) {
+    // The custom size counts only while stream 1 uses it on both sides; otherwise stream 1's
+    // size differs already.
+    auto custom = [](const DeviceSettings& d) {
+        return !d.streams.empty() && d.streams[0].image_size == video::kCustomImageSize;
+    };
+    if (custom(before) && custom(now)) {
         auto size = [](const std::optional<std::array<std::int32_t, 2>>& s) {
             return s ? numberText((*s)[0]) + "x" + numberText((*s)[1]) : std::string("none");
         };

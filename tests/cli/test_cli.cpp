@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "tests/cli/cli_run.h"
 #include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;
@@ -48,26 +49,11 @@ const char kOddDevices[] =
     "{\"ip\":\"198.51.100.44\",\"type\":2000,\"version\":\"-1\"},"
     "{\"ip\":\"198.51.100.45\",\"type\":2000,\"version\":\"@SUM(A1)\\u2066\"}]}";
 
-struct Run {
-    int exit = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = corvane::test::CliRun;
 
+// Generous: the slowest row waits out two silent devices and a sweep.
 Run cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(CORVANE_CLI_PATH), args);
-    Run run;
-    // Generous: the slowest row waits out two silent devices and a sweep.
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit) {
-        run.exit = p.exitCode();
-    } else {
-        p.kill();
-        p.waitForFinished();
-    }
-    run.out = p.readAllStandardOutput();
-    run.err = p.readAllStandardError();
-    return run;
+    return corvane::test::runCli(args, 60000);
 }
 
 QString lines(const QStringList& addresses) {

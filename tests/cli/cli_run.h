@@ -1,0 +1,32 @@
+// One run of the real corvane-cli (CORVANE_CLI_PATH, set by each test's build): its exit
+// status and what it wrote on each stream.
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+
+namespace corvane::test {
+
+struct CliRun {
+    int exit = -1;  // -1 when it did not end by itself within the wait
+    QByteArray out;
+    QByteArray err;
+};
+
+inline CliRun runCli(const QStringList& args, int waitMs) {
+    QProcess p;
+    p.start(QStringLiteral(CORVANE_CLI_PATH), args);
+    CliRun run;
+    if (p.waitForFinished(waitMs) && p.exitStatus() == QProcess::NormalExit) {
+        run.exit = p.exitCode();
+    } else {
+        p.kill();
+        p.waitForFinished();
+    }
+    run.out = p.readAllStandardOutput();
+    run.err = p.readAllStandardError();
+    return run;
+}
+
+}  // namespace corvane::test
