@@ -1,5 +1,7 @@
 #include "maintenance/parallel_upgrade.h"
 
+#include <QNetworkSession>
+#include <QSharedPointer>
 #include <QTcpSocket>
 
 #include <chrono>
@@ -9,6 +11,23 @@
 #include <vector>
 
 namespace corvane::maintenance {
+
+namespace {
+
+// A socket's first connection looks up the network session type, and Qt registers that type
+// and its conversion at the first lookup: workers connecting for the first time at once would
+// register it twice and say so on standard error. The lookup made here, before any worker
+// starts, makes it once.
+void registerSocketTypes() {
+#ifndef QT_NO_BEARERMANAGEMENT
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    qMetaTypeId<QSharedPointer<QNetworkSession>>();
+#pragma GCC diagnostic pop
+#endif
+}
+
+}  // namespace
 
 int upgrade_devices_parallel(const QVector<UpgradeTarget>& targets, const QString& image_path,
                              const UpgradeEvents& events, int parallel, const UpgradeWaits& waits,
@@ -54,6 +73,7 @@ int upgrade_devices_parallel(const QVector<UpgradeTarget>& targets, const QStrin
             std::this_thread::sleep_for(std::chrono::milliseconds(kUpgradePauseMs));
         }
     };
+    registerSocketTypes();
     std::vector<std::thread> workers;
     const int count = qMin(parallel, int(targets.size()));
     for (int i = 0; i < count; ++i) {

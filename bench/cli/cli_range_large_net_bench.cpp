@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
             found += large.contains(QString::fromLatin1(line)) ? 1 : 0;
         }
         // 1,022 probes, then the second of silence after the last one.
-        std::printf("scan --range 198.18.0.0/22 --rate %s: %d of 1000 devices in %.2f s%s\n",
-                    rate, found, seconds, found == 1000 && run.exit == 0 ? "" : " (NOT all)");
+        std::printf("scan --range 198.18.0.0/22 --rate %s: %d of 1000 devices in %.2f s%s\n", rate,
+                    found, seconds, found == 1000 && run.exit == 0 ? "" : " (NOT all)");
         if (found != 1000 || run.exit != 0) {
             status = 1;
         }

@@ -27,15 +27,13 @@ int main(int argc, char** argv) {
     constexpr double kGoal = 6;
     QTemporaryDir dir;
     const QString image = dir.filePath("update_app_tx/image.bin");
-    if (!QDir(dir.path()).mkpath("update_app_tx") ||
-        !corvane::test::writeImage(image, 16 << 20)) {
+    if (!QDir(dir.path()).mkpath("update_app_tx") || !corvane::test::writeImage(image, 16 << 20)) {
         std::fprintf(stderr, "the image cannot be written\n");
         return 1;
     }
     Devsim sim;
-    sim.args({"--fleet", QString::number(kDevices), "--addresses", "198.51.100.10-49",
-              "--defaults", "type=1102,fw-finish-delay=2000", "--no-image-hash",
-              "--restart-seconds=1"});
+    sim.args({"--fleet", QString::number(kDevices), "--addresses", "198.51.100.10-49", "--defaults",
+              "type=1102,fw-finish-delay=2000", "--no-image-hash", "--restart-seconds=1"});
     if (!sim.start(Devsim::Where::DeviceHost)) {
         std::fprintf(stderr, "simulator not ready: %s\n", qPrintable(sim.errorString()));
         return 1;
@@ -49,11 +47,11 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 2; ++run) {
         QElapsedTimer clock;
         clock.start();
-        const corvane::test::CliRun result = corvane::test::runCli(
-            QStringList{"upgrade", "--kind", "tx", "--parallel", QString::number(parallel[run]),
-                        "--image", image} +
-                addresses,
-            600000);
+        const corvane::test::CliRun result =
+            corvane::test::runCli(QStringList{"upgrade", "--kind", "tx", "--parallel",
+                                              QString::number(parallel[run]), "--image", image} +
+                                      addresses,
+                                  600000);
         seconds[run] = clock.nsecsElapsed() / 1e9;
         const QByteArray summary = result.out.mid(result.out.lastIndexOf("upgraded ", -2));
         std::printf("upgrade --parallel %d of %d devices, 16 MiB, 2 s install: %.1f s (%s)\n",

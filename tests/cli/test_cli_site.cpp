@@ -161,6 +161,7 @@ void TestCliSite::commands_data() {
     QTest::addColumn<QString>("err");         // regex on stderr; empty: nothing may be written
     QTest::addColumn<QStringList>("probed");  // the devices that got a discovery probe
     QTest::addColumn<QStringList>("sent");    // "address=codes" the devices received
+    QTest::addColumn<QString>("bodies");      // regex on the requests' bodies; empty: any
 
     const QStringList none;
     // The probes of a sweep of the kept site.
@@ -171,35 +172,36 @@ void TestCliSite::commands_data() {
     // and to no other.
     QTest::newRow("broadcast stays on this side")
         << QStringList{"scan", "-q"} << 0 << "^198\\.51\\.100\\.10\n(?!.*198\\.19)"
-        << "" << QStringList{"near-broadcast"} << QStringList{};
+        << "" << QStringList{"near-broadcast"} << QStringList{} << QString();
     QTest::newRow("range behind the router")
         << QStringList{"scan", "-q", "--range", "198.19.1.0/24", "--rate", "5000"} << 0
         << "^198\\.19\\.1\\.10\n198\\.19\\.1\\.11\n$"
-        << "" << QStringList{kFarTx, kFarRx, "far-unbound"} << QStringList{};
-    QTest::newRow("targets on both sides") << QStringList{"scan", "-q", "--target", kFarRx, kRx}
-                                           << 0 << "^198\\.19\\.1\\.11\n198\\.51\\.100\\.11\n$"
-                                           << "" << QStringList{kFarRx, kRx} << QStringList{};
+        << "" << QStringList{kFarTx, kFarRx, "far-unbound"} << QStringList{} << QString();
+    QTest::newRow("targets on both sides")
+        << QStringList{"scan", "-q", "--target", kFarRx, kRx} << 0
+        << "^198\\.19\\.1\\.11\n198\\.51\\.100\\.11\n$"
+        << "" << QStringList{kFarRx, kRx} << QStringList{} << QString();
     QTest::newRow("range over a /16 refused")
         << QStringList{"scan", "--range", "198.18.0.0/16", "--range", "198.19.1.0/24"} << 2 << "^$"
-        << "more than 65536 addresses" << none << QStringList{};
+        << "more than 65536 addresses" << none << QStringList{} << QString();
     QTest::newRow("range with host bits refused")
         << QStringList{"upgrade", "--image", "{image}", "--range", "198.19.1.10/24", kFarTx} << 2
         << "^$"
-        << "198\\.19\\.1\\.10/24 has host bits set" << none << QStringList{};
+        << "198\\.19\\.1\\.10/24 has host bits set" << none << QStringList{} << QString();
     QTest::newRow("broadcast target refused")
         << QStringList{"backup", "--target", "255.255.255.255"} << 2 << "^$"
-        << "no device address" << none << QStringList{};
+        << "no device address" << none << QStringList{} << QString();
 
     QTest::newRow("diff of the site as kept")
         << (QStringList{"diff", site} + kSite) << 0 << "^$"
         << "" << siteProbed
-        << QStringList{kTx + "=1022,3129,3052", kRx + "=1034", kFarTx + "=1022,3052"};
+        << QStringList{kTx + "=1022,3129,3052", kRx + "=1034", kFarTx + "=1022,3052"} << QString();
     QTest::newRow("stream 2 changed")
         << QStringList{"video", kTx, "--stream", "2", "--bitrate", "512"} << 0 << ""
-        << "" << none << QStringList{kTx + "=1022,3129,1024,1022,3129"};
+        << "" << none << QStringList{kTx + "=1022,3129,1024,1022,3129"} << QString();
     QTest::newRow("audio output changed")
         << QStringList{"audio", kFarRx, "--output", "jack"} << 0 << ""
-        << "" << none << QStringList{kFarRx + "=1034,1036,1034"};
+        << "" << none << QStringList{kFarRx + "=1034,1036,1034"} << QString();
     // The spare is new to the file, the far transmitter is left out of the sweep.
     QTest::newRow("diff lists each change")
         << QStringList{"diff",     site,
@@ -210,37 +212,57 @@ void TestCliSite::commands_data() {
            "~ 02:43:56:33:64:0A 198\\.51\\.100\\.10 stream 2 BitRate: \\d+ -> 512\n"
            "~ 02:43:56:13:01:0B 198\\.19\\.1\\.11 audio-out: 2 -> 1\n"
            "\\+ 02:43:56:33:64:0D 198\\.51\\.100\\.13\n$"
-        << "" << QStringList{kTx, kRx, kKvm, kSpare, kFarRx} << QStringList{kFarTx + "="};
+        << "" << QStringList{kTx, kRx, kKvm, kSpare, kFarRx} << QStringList{kFarTx + "="}
+        << QString();
     QTest::newRow("dry run sends only reads")
         << (QStringList{"restore", site, "--dry-run"} + kSite) << 0
         << "198\\.51\\.100\\.10: would write stream 2 BitRate: 512 -> \\d+\n"
-        << "" << siteProbed << QStringList{kTx + "=1022,3129,3052", kFarRx + "=1034"};
+        << "" << siteProbed << QStringList{kTx + "=1022,3129,3052", kFarRx + "=1034"} << QString();
     QTest::newRow("restore writes what changed")
         << (QStringList{"restore", site} + kSite) << 0
         << "198\\.51\\.100\\.10: wrote stream 2\n.*198\\.19\\.1\\.11: wrote audio-out\n"
         << "" << siteProbed
         << QStringList{kTx + "=1022,3129,3052,1024,1022,3129", kRx + "=1034", kKvm + "=1034",
-                       kFarTx + "=1022,3052", kFarRx + "=1034,1036,1034"};
+                       kFarTx + "=1022,3052", kFarRx + "=1034,1036,1034"}
+        << QString();
     QTest::newRow("diff after the restore") << (QStringList{"diff", site} + kSite) << 0 << "^$"
-                                            << "" << siteProbed << QStringList{};
+                                            << "" << siteProbed << QStringList{} << QString();
     // The spare takes the settings of the kept transmitter: stream 1 with its custom size.
     QTest::newRow("restore onto a replacement")
         << QStringList{"restore", site,   "--from-mac", "02:43:56:33:64:0a",
                        "--to",    kSpare, "--target",   kSpare}
         << 0 << "^198\\.51\\.100\\.13: wrote stream 1\n$"
         << "" << QStringList{kSpare}
-        << QStringList{kSpare + "=1022,3052,3131,1024,1022,3129", kTx + "="};
+        << QStringList{kSpare + "=1022,3052,3131,1024,1022,3129", kTx + "="} << QString();
+    // The network window's check: the kept address answered the sweep from another device.
+    QTest::newRow("network onto a replacement, its address taken")
+        << QStringList{"restore", site,        "--from-mac", "02:43:56:33:64:0A", "--to",
+                       kSpare,    "--network", "--target",   kSpare + "," + kTx}
+        << 1 << "^$"
+        << "^corvane-cli: 198\\.51\\.100\\.13: network: 198\\.51\\.100\\.10 answered the "
+           "sweep from another device; nothing was sent\n$"
+        << QStringList{kSpare, kTx} << QStringList{kSpare + "=1022,3129,3052", kTx + "="}
+        << QString();
+    // The replacement takes the far transmitter's streams and address, and keeps its own MAC.
+    QTest::newRow("network onto a replacement, its MAC kept")
+        << QStringList{"restore",   site,       "--from-mac", "02:43:56:13:01:0A", "--to", kSpare,
+                       "--network", "--target", kSpare}
+        << 0
+        << "^198\\.51\\.100\\.13: wrote stream 1\n198\\.51\\.100\\.13: wrote network "
+           ".*restarting\n$"
+        << "" << QStringList{kSpare} << QStringList{kSpare + "=1022,3129,3052,1024,1022,1008,1002"}
+        << "\"IP\":\\s*\"198\\.19\\.1\\.10\".*\"MacAddr\":\\s*\"02:43:56:33:64:0D\"";
     QTest::newRow("damaged file refused")
         << QStringList{"restore", "{dir}/damaged.json"} << 2 << "^$"
         << "damaged\\.json' is refused: not a JSON object" << none
-        << QStringList{kTx + "=", kFarTx + "="};
+        << QStringList{kTx + "=", kFarTx + "="} << QString();
     QTest::newRow("future version refused")
         << QStringList{"restore", "{dir}/future.json", "--network"} << 2 << "^$"
         << "future\\.json' is refused: format version 2; this tool reads only 1" << none
-        << QStringList{kTx + "=", kFarTx + "="};
+        << QStringList{kTx + "=", kFarTx + "="} << QString();
     QTest::newRow("future version refused by diff")
         << QStringList{"diff", "{dir}/future.json"} << 2 << "^$"
-        << "format version 2" << none << QStringList{};
+        << "format version 2" << none << QStringList{} << QString();
 }
 
 void TestCliSite::commands() {
@@ -250,6 +272,7 @@ void TestCliSite::commands() {
     QFETCH(QString, err);
     QFETCH(QStringList, probed);
     QFETCH(QStringList, sent);
+    QFETCH(QString, bodies);
     args.replaceInStrings("{dir}", dir_.path());
     args.replaceInStrings("{image}", dir_.filePath("update_app_tx/image.bin"));
     QStringList devices;
@@ -271,6 +294,14 @@ void TestCliSite::commands() {
     }
     QCOMPARE(run.exit, exit);
     QCOMPARE(received(http, devices), sent);
+    QByteArray sentBodies;
+    for (const DevsimRecord& r : near_.records("http-in").mid(http[0])) {
+        sentBodies += r.body();
+    }
+    QVERIFY2(QRegularExpression(bodies, QRegularExpression::DotMatchesEverythingOption)
+                 .match(QString::fromUtf8(sentBodies))
+                 .hasMatch(),
+             sentBodies.constData());
     // Where the probes landed: a device's own socket, or the simulator's wildcard socket of
     // either side, for the broadcast or for a unicast probe to an address no device holds.
     QStringList got;
