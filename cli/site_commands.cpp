@@ -172,20 +172,6 @@ QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-QString differenceLine(const SiteDifference& d) {
-    switch (d.kind) {
-        case SiteDifference::Kind::Added:
-            return QStringLiteral("+ %1 %2").arg(qs(d.mac), qs(d.address));
-        case SiteDifference::Kind::Missing:
-            return QStringLiteral("- %1 %2").arg(qs(d.mac), qs(d.address));
-        case SiteDifference::Kind::Changed:
-            break;
-    }
-    return QStringLiteral("~ %1 %2 %3: %4 -> %5")
-        .arg(qs(d.mac), qs(d.address), qs(d.setting), printable(qs(d.before)),
-             printable(qs(d.after)));
-}
-
 // The whole file, refused as bad usage when it cannot be read or is not a record of this
 // version: nothing has been sent then.
 SiteRecord loadRecord(const QString& path) {
@@ -314,7 +300,7 @@ int runDiff(Invocation& in) {
         sayJsonArray(items);
     } else {
         for (const SiteDifference& d : differences) {
-            say(differenceLine(d));
+            say(QString::fromStdString(differenceLine(d)));
         }
     }
     return differences.empty() && !unread ? kExitOk : kExitFailed;
@@ -469,7 +455,7 @@ int runRestore(Invocation& in) {
         }
         neb::CJsonObject& entry = report.begin(to      ? *to
                                                : found ? qs(found->ip)
-                                                       : qs(want->address));
+                                                       : printable(qs(want->address)));
         entry.PutString("mac", want->mac);
         if (!want->failed_step.empty()) {
             report.fail(QStringLiteral("file"),

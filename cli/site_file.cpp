@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "cli/output.h"
 #include "json/json_document.h"
 #include "protocol/config_commands.h"
 
@@ -140,6 +141,22 @@ void differ(std::vector<SiteDifference>& out, const DeviceSettings& now, const s
 }
 
 }  // namespace
+
+std::string differenceLine(const SiteDifference& d) {
+    auto shown = [](const std::string& text) {
+        return printable(QString::fromStdString(text)).toStdString();
+    };
+    const std::string device = shown(d.mac) + " " + shown(d.address);
+    switch (d.kind) {
+        case SiteDifference::Kind::Added:
+            return "+ " + device;
+        case SiteDifference::Kind::Missing:
+            return "- " + device;
+        case SiteDifference::Kind::Changed:
+            break;
+    }
+    return "~ " + device + " " + d.setting + ": " + shown(d.before) + " -> " + shown(d.after);
+}
 
 std::string macKey(const std::string& text) {
     std::string key = text;

@@ -77,6 +77,11 @@ std::vector<SiteDifference> settingDifferences(const DeviceSettings& before,
 std::vector<SiteDifference> networkDifferences(const DeviceSettings& before,
                                                const DeviceSettings& now);
 
+// The line of a difference for a terminal: "+ MAC ADDRESS", "- MAC ADDRESS" or
+// "~ MAC ADDRESS SETTING: OLD -> NEW", the texts of the file and the devices with their
+// control characters shown as '?'.
+std::string differenceLine(const SiteDifference& difference);
+
 // A MAC in the record's form (upper case); the text as given when it is no MAC.
 std::string macKey(const std::string& text);
 

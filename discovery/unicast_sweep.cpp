@@ -24,6 +24,9 @@ bool read_until(sock::native_socket descriptor, clock::time_point until, long* c
         const long wait_ms = long(
             std::chrono::duration_cast<std::chrono::milliseconds>(until - clock::now()).count());
         if (sock::wait_readable_ms(descriptor, wait_ms > 0 ? wait_ms : 0) != 1) {
+            // The wait counts whole milliseconds; the rest is slept, so that no probe leaves
+            // before its time however high the rate.
+            std::this_thread::sleep_until(until);
             return true;
         }
         const long received = sock::receive_datagram(descriptor, buffer, sizeof(buffer), &sender);

@@ -30,7 +30,8 @@ Run cli(const QStringList& args) {
 const QString kTx = QStringLiteral("198.51.100.10");
 const QString kRx = QStringLiteral("198.51.100.11");
 const QString kKvm = QStringLiteral("198.51.100.12");
-const QString kSpare = QStringLiteral("198.51.100.13");  // a transmitter not in the backup
+const QString kSpare = QStringLiteral("198.51.100.13");   // a transmitter not in the backup
+const QString kUnread = QStringLiteral("198.51.100.14");  // refuses the audio read
 const QString kFarTx = QStringLiteral("198.19.1.10");
 const QString kFarRx = QStringLiteral("198.19.1.11");
 // The site of the backup: both far devices by range, three near ones by target.
@@ -67,7 +68,8 @@ void TestCliSite::initTestCase() {
         .device("ip=198.51.100.10,type=1102,stream0=EncodeMode:2/BitRate:8192/ImageSize:25")
         .device("ip=198.51.100.11,type=307")
         .device("ip=198.51.100.12,type=2000")
-        .device("ip=198.51.100.13,type=1102");
+        .device("ip=198.51.100.13,type=1102")
+        .device("ip=198.51.100.14,type=307,http=bad-request,http-only=1034");
     // Nine transmitters to upgrade, installing for a while; the fourth refuses its image.
     for (int i = 20; i <= 28; ++i) {
         near_.device(QStringLiteral("ip=198.51.100.%1,type=1102,fw-finish-delay=1500%2")
@@ -263,6 +265,19 @@ void TestCliSite::commands_data() {
     QTest::newRow("future version refused by diff")
         << QStringList{"diff", "{dir}/future.json"} << 2 << "^$"
         << "format version 2" << none << QStringList{} << QString();
+    // A device whose settings cannot be read is kept with its failure, and a diff that cannot
+    // read it does not say that nothing changed.
+    QTest::newRow("backup with a device that cannot be read")
+        << QStringList{"backup", "--out", "{dir}/part.json", "--target", kUnread + "," + kRx} << 1
+        << "^198\\.51\\.100\\.11: 02:43:56:33:64:0B RX kept\nwrote 2 devices to "
+        << "^corvane-cli: 198\\.51\\.100\\.14: audio-out: no audio output setting in the "
+           "reply\n$"
+        << QStringList{kRx, kUnread} << QStringList{kUnread + "=1034", kRx + "=1034"} << QString();
+    QTest::newRow("diff of a device that cannot be read")
+        << QStringList{"diff", "{dir}/part.json", "--target", kUnread + "," + kRx} << 1 << "^$"
+        << "^corvane-cli: 198\\.51\\.100\\.14: audio-out: no audio output setting in the "
+           "reply\n$"
+        << QStringList{kRx, kUnread} << QStringList{kUnread + "=1034", kRx + "=1034"} << QString();
 }
 
 void TestCliSite::commands() {

@@ -29,10 +29,7 @@ const std::string kRx =
 QString lines(const std::vector<SiteDifference>& differences) {
     QStringList out;
     for (const SiteDifference& d : differences) {
-        out << QString::fromStdString((d.kind == SiteDifference::Kind::Added     ? "+ "
-                                       : d.kind == SiteDifference::Kind::Missing ? "- "
-                                                                                 : "~ ") +
-                                      d.mac + " " + d.setting + " " + d.before + ">" + d.after);
+        out << QString::fromStdString(differenceLine(d));
     }
     return out.join('\n');
 }
@@ -118,19 +115,22 @@ void TestSiteFile::compare_data() {
                               << "";
     QTest::newRow("settings changed")
         << "\"BitRate\":4096=\"BitRate\":8192;\"audioOut\":2=\"audioOut\":1"
-        << "~ 02:43:56:33:64:0A stream 1 BitRate 4096>8192\n~ 02:43:56:33:64:0B audio-out 2>1";
+        << "~ 02:43:56:33:64:0A 198.51.100.10 stream 1 BitRate: 4096 -> 8192\n"
+           "~ 02:43:56:33:64:0B 198.51.100.11 audio-out: 2 -> 1";
     QTest::newRow("custom size compared while used")
         << "\"width\":1000=\"width\":1280"
-        << "~ 02:43:56:33:64:0A custom size 1000x500>1280x500";
+        << "~ 02:43:56:33:64:0A 198.51.100.10 custom size: 1000x500 -> 1280x500";
     QTest::newRow("custom size left alone when not used")
         << "\"width\":1000=\"width\":1280;\"ImageSize\":25=\"ImageSize\":22"
-        << "~ 02:43:56:33:64:0A stream 1 ImageSize 25>22";
+        << "~ 02:43:56:33:64:0A 198.51.100.10 stream 1 ImageSize: 25 -> 22";
+    // A file's texts reach the terminal with their control characters shown as '?'.
     QTest::newRow("network and firmware")
-        << "\"198.51.100.11\"=\"198.51.100.21\";\"V3\"=\"V4\""
-        << "~ 02:43:56:33:64:0A firmware V3>V4\n~ 02:43:56:33:64:0B address "
-           "198.51.100.11>198.51.100.21";
-    QTest::newRow("a device replaced") << "64:0B=64:0C"
-                                       << "- 02:43:56:33:64:0B  >\n+ 02:43:56:33:64:0C  >";
+        << "\"198.51.100.11\"=\"198.51.100.21\\u001b[2J\";\"V3\"=\"V4\""
+        << "~ 02:43:56:33:64:0A 198.51.100.10 firmware: V3 -> V4\n"
+           "~ 02:43:56:33:64:0B 198.51.100.21?[2J address: 198.51.100.11 -> 198.51.100.21?[2J";
+    QTest::newRow("a device replaced")
+        << "64:0B=64:0C"
+        << "- 02:43:56:33:64:0B 198.51.100.11\n+ 02:43:56:33:64:0C 198.51.100.11";
 }
 
 void TestSiteFile::compare() {
