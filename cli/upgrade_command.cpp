@@ -31,10 +31,11 @@ const char* const kHelp =
 
 Loads a firmware image into each device over TCP port 6000, one device after the other,
 100 ms apart (with --parallel N, up to N devices at a time, each over its own connection,
-started in the order given); a device that confirms the image installs it and restarts. The image's path
-(folders included) must hold the part of the name of the device's kind: update_app_tx for
-TX, update_app_application-vwc for RX, update_app_application-kvm_rx for KVM_RX. The kind
-comes from a sweep, which every device must answer, or from --kind for all of them.
+started in the order given); a device that confirms the image installs it and restarts.
+The image's path (folders included) must hold the part of the name of the device's kind:
+update_app_tx for TX, update_app_application-vwc for RX, update_app_application-kvm_rx for
+KVM_RX. The kind comes from a sweep, which every device must answer, or from --kind for all
+of them.
 
 On a terminal a line shows each device's progress (percentage, MB/s, time left), one line
 per device at work, redrawn in place; otherwise a line is written at every tenth of the image.
@@ -46,7 +47,8 @@ Options:
   --timeout SECONDS       the longest wait of each step: the connection, each packet going
                           out, each reply (default 6 for the connection, 20 for the others)
   --parallel N            up to N devices at the same time (1 to 32, default 1)
-@SWEEP@  --json                  a JSON array, one object per device, instead of lines
+@SWEEP@
+  --json                  a JSON array, one object per device, instead of lines
   -h, --help              this text
 
 Exit status: 0 when every device took the image; 1 when any did not (the step says where:

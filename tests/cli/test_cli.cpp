@@ -152,6 +152,11 @@ void TestCli::commands_data() {
     QTest::newRow("help of a command")
         << QStringList{"video", "--help"} << 0 << "(?s)^Usage: corvane-cli video .*--fps N"
         << "" << QStringList{};
+    // The sweep options' paragraph is put into the help of every command that sweeps.
+    QTest::newRow("help of a sweeping command")
+        << QStringList{"upgrade", "--help"} << 0
+        << "(?s)\n  --parallel N [^\n]*\n  --range CIDR .*\n  --rate N [^\n]*\n  --json "
+        << "" << QStringList{};
     QTest::newRow("no command") << QStringList{} << 2 << "^$"
                                 << "no command given" << QStringList{};
     QTest::newRow("unknown command") << QStringList{"frob"} << 2 << "^$"
