@@ -203,9 +203,9 @@ void TestCli::commands_data() {
         << "" << QStringList{};
     QTest::newRow("scan csv filtered and quoted")
         << QStringList{"scan", "--csv", "--version-prefix", "V9"} << 0
-        << "^address,kind,version,mask,gateway,mac,uptime\n"
+        << "^address,kind,version,mask,gateway,mac,uptime,status\n"
            "198\\.51\\.100\\.13,TX,\"V9,\"\"b\"\"\\?\\[31m\\?x\",255\\."
-           "255\\.255\\.0,[^,]+,[^,]+,[^,\n]+\n$"
+           "255\\.255\\.0,[^,]+,[^,]+,[^,\n]+,ok\n$"
         << "" << QStringList{};
     QTest::newRow("scan csv formulas kept as text")
         << QStringList{"scan", "--csv", "--kind", "kvm_rx"} << 0
