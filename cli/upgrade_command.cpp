@@ -280,7 +280,8 @@ int runUpgrade(Invocation& in) {
     QTcpSocket socket;
     maintenance::upgrade_devices(socket, targets, image, events, exchange);
     if (wait) {
-        waitForDevices(report, waits, *wait);
+        // The summary counts a device as upgraded only when it also came back as expected.
+        failed << waitForDevices(report, waits, *wait);
     }
     if (!in.json()) {
         say(QStringLiteral("upgraded %1 of %2 %3")

@@ -67,7 +67,7 @@ QString seconds(long long ms) {
     return QString::number(ms / 1000.0, 'f', 1);
 }
 
-void reportBack(Report& report, const WaitItem& item, const maintenance::WatchReturn& back,
+bool reportBack(Report& report, const WaitItem& item, const maintenance::WatchReturn& back,
                 const WaitRequest& request) {
     neb::CJsonObject& entry = report.resume(item.entry);
     const QString address = QString::fromUtf8(back.found.ip);
@@ -105,15 +105,16 @@ void reportBack(Report& report, const WaitItem& item, const maintenance::WatchRe
                     QStringLiteral("back with version %1, which does not start with %2")
                         .arg(printable(version), printable(request.expect_version)));
     }
-    report.end();
+    return report.end();
 }
 
 }  // namespace
 
-void waitForDevices(Report& report, const std::vector<WaitItem>& items,
-                    const WaitRequest& request) {
+QStringList waitForDevices(Report& report, const std::vector<WaitItem>& items,
+                           const WaitRequest& request) {
+    QStringList failed;
     if (items.empty()) {
-        return;
+        return failed;
     }
     std::vector<maintenance::WatchedDevice> devices;
     for (const WaitItem& item : items) {
@@ -126,7 +127,10 @@ void waitForDevices(Report& report, const std::vector<WaitItem>& items,
     maintenance::WatchEvents events;
     events.swept = [&](const std::vector<maintenance::WatchReturn>& back) {
         for (const maintenance::WatchReturn& r : back) {
-            reportBack(report, items[std::size_t(r.index)], r, request);
+            const WaitItem& item = items[std::size_t(r.index)];
+            if (!reportBack(report, item, r, request)) {
+                failed << QString::fromUtf8(item.device.last.ip);
+            }
         }
     };
     events.finished = [&](const std::vector<int>& missing) {
@@ -144,10 +148,12 @@ void waitForDevices(Report& report, const std::vector<WaitItem>& items,
                     ? QStringLiteral("not back within %1 s").arg(request.seconds)
                     : QStringLiteral("not back at %1 within %2 s").arg(at).arg(request.seconds));
             report.end();
+            failed << QString::fromUtf8(item.device.last.ip);
         }
     };
     maintenance::run_watch(
         watch, [] { return sweep(); }, events);
+    return failed;
 }
 
 }  // namespace corvane::cli

@@ -5,6 +5,7 @@
 #include <QCommandLineOption>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <optional>
@@ -44,7 +45,8 @@ maintenance::WatchedDevice watchedDevice(const Device_Info* device, const QStrin
 
 // Sweeps until every item is back or the time is up, and reports each in its entry: a line
 // when it is back, step "wait" when it is not, step "version" when it came back with a version
-// that does not start with the expected prefix.
-void waitForDevices(Report& report, const std::vector<WaitItem>& items, const WaitRequest& request);
+// that does not start with the expected prefix. Returns the addresses of the items that failed.
+QStringList waitForDevices(Report& report, const std::vector<WaitItem>& items,
+                           const WaitRequest& request);
 
 }  // namespace corvane::cli

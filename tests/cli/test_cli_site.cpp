@@ -59,7 +59,7 @@ private slots:
                            "V4.",     "--image", "{image}", "198.51.100.21"}
             << 1
             << "\n198\\.51\\.100\\.21: back with the same version V3\\S+ after [\\d.]+ s\n"
-               "upgraded 1 of 1 device\n$"
+               "upgraded 0 of 1 device; failed: 198\\.51\\.100\\.21\n$"
             << "^corvane-cli: 198\\.51\\.100\\.21: version: back with version V3\\S+, which "
                "does not start with V4\\.\n$"
             << QStringList{"198.51.100.21="};
