@@ -21,7 +21,7 @@ namespace {
 namespace config = corvane::config;
 
 const char* const kRebootHelp =
-    R"(Usage: corvane-cli reboot [--timeout SECONDS] [--json] ADDR...
+    R"(Usage: corvane-cli reboot [--timeout SECONDS] [--wait SECONDS] [--json] ADDR...
 
 Sends the restart command to each device in the order given, 100 ms apart. A device that
 confirms (a reply of 30 bytes or more that does not refuse) restarts; one that does not answer,
@@ -36,7 +36,7 @@ Options:
 
 const char* const kNetHelp =
     R"(Usage: corvane-cli net ADDR [--ip A] [--mask M] [--gateway G] [--mac X]
-                       [--timeout SECONDS] [--json]
+                       [--timeout SECONDS] [--wait SECONDS] [--json]
 
 Writes the device's network settings and, once it has accepted them, tells it to restart;
 it comes back under the new settings. Settings left out keep the device's present values,
@@ -64,7 +64,7 @@ wait); 2 for bad usage.
 
 const char* const kAssignHelp =
     R"(Usage: corvane-cli assign --from FIRST [--mask M] [--gateway G] [--timeout SECONDS]
-                          [--json] ADDR...
+                          [--wait SECONDS] [--json] ADDR...
 
 Gives the devices the consecutive addresses FIRST, FIRST+1, ... in the order listed, each by
 the change of 'net': the device keeps its mask, gateway (unless given here) and MAC, and

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "discovery/discovery_transport.h"
+#include "discovery/sweep_report.h"
 
 // One discovered device. Plain fixed-size record, copied by value; texts NUL-terminated.
 struct Device_Info {

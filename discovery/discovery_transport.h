@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "discovery/socket_compat.h"
+#include "discovery/sweep_report.h"
 #include "json/json_document.h"
 
 class QNetworkAddressEntry;
@@ -55,21 +56,6 @@ extern void (*reply_handling_hook)(const char* data, std::size_t length);
 // Whether an address entry of a local interface gets a probe socket: IPv4, with a broadcast
 // address, and not 127.0.0.1.
 bool is_probe_entry(const QNetworkAddressEntry& entry);
-
-// A local IPv4 subnet a sweep probed from: the address of the entry and its netmask.
-struct LocalSubnet {
-    std::uint32_t address = 0;
-    std::uint32_t mask = 0;
-    bool contains(std::uint32_t other) const { return (other & mask) == (address & mask); }
-};
-
-// What a sweep tells besides its replies.
-struct SweepReport {
-    // A socket stopped at discovery_datagrams_per_socket: devices beyond it may be missing.
-    bool bound_reached = false;
-    // The subnets of the local addresses the probe left from.
-    std::vector<LocalSubnet> subnets;
-};
 
 // When a sweep stops taking replies. Unset (no end) until the last probe has left, and for a
 // receive thread outside a sweep.

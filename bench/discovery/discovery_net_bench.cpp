@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "tests/support/devsim_harness.h"
 #include "discovery/discovery_transport.h"
+#include "tests/support/devsim_harness.h"
 
 namespace {
 

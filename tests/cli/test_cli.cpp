@@ -183,6 +183,10 @@ void TestCli::commands_data() {
         << QStringList{"upgrade", "--image", "/nonexistent/固件/update_app_tx", "198.51.100.20"}
         << 2 << "^$"
         << "'/nonexistent/固件/update_app_tx' is not a file; see '[^']*'\n$" << QStringList{};
+    QTest::newRow("expect-version without wait")
+        << QStringList{"upgrade", "--kind", "tx", "--expect-version", "V4", "--image",
+                       QCoreApplication::applicationFilePath(), "198.51.100.20"}
+        << 2 << "^$" << "--expect-version needs --wait" << QStringList{"198.51.100.20="};
     if (!TestNetwork::active()) {
         return;
     }
