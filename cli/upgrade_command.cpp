@@ -9,6 +9,7 @@
 #include "cli/command_line.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
+#include "cli/wait.h"
 #include "discovery/device_order.h"
 #include "maintenance/batch.h"
 #include "maintenance/upgrade_packet.h"
@@ -23,13 +24,16 @@ using maintenance::UpgradeStep;
 
 const char* const kHelp =
     R"(Usage: corvane-cli upgrade --image FILE [--kind tx|rx|kvm_rx] [--timeout SECONDS]
-                           [--json] ADDR...
+                           [--wait SECONDS [--expect-version PREFIX]] [--json] ADDR...
 
 Loads a firmware image into each device over TCP port 6000, one device after the other,
 100 ms apart; a device that confirms the image installs it and restarts. The image's path
 (folders included) must hold the part of the name of the device's kind: update_app_tx for
 TX, update_app_application-vwc for RX, update_app_application-kvm_rx for KVM_RX. The kind
-comes from a sweep, which every device must answer, or from --kind for all of them.
+comes from a sweep, which every device must answer, or from --kind for all of them. An
+address that two devices answered the sweep with is refused (step conflict). With --wait the
+sweep runs also with --kind, for the versions before, and each device that took the image is
+waited for and its new version reported.
 
 On a terminal a line shows each device's progress (percentage, MB/s, time left); otherwise
 a line is written at every tenth of the image. A summary line ends the run.
@@ -39,11 +43,12 @@ Options:
   --kind KIND             the kind of every listed device: tx, rx or kvm_rx (no sweep)
   --timeout SECONDS       the longest wait of each step: the connection, each packet going
                           out, each reply (default 6 for the connection, 20 for the others)
-  --json                  a JSON array, one object per device, instead of lines
+%1  --json                  a JSON array, one object per device, instead of lines
   -h, --help              this text
 
-Exit status: 0 when every device took the image; 1 when any did not (the step says where:
-sweep, kind, name-rule, file, connect, start, image, finish, end); 2 for bad usage.
+Exit status: 0 when every device took the image (and, with --wait, came back in time with a
+version that starts with PREFIX); 1 when any did not (the step says where: sweep, conflict,
+kind, name-rule, file, connect, start, image, finish, end, wait, version); 2 for bad usage.
 )";
 
 const QStringList kKinds{"tx", "rx", "kvm_rx"};
@@ -198,12 +203,15 @@ int runUpgrade(Invocation& in) {
     // gives it.
     const QString image = QFileInfo(given).absoluteFilePath();
     const std::optional<int> given_kind = in.choice(QStringLiteral("kind"), kKinds);
-    maintenance::UpgradeWaits waits;
+    maintenance::UpgradeWaits exchange;
     if (in.isSet(QStringLiteral("timeout"))) {
-        waits.connect_ms = waits.exchange_ms = in.timeoutMs(1, 0);
+        exchange.connect_ms = exchange.exchange_ms = in.timeoutMs(1, 0);
     }
 
-    const std::vector<Device_Info> devices = given_kind ? std::vector<Device_Info>{} : sweep();
+    const std::optional<WaitRequest> wait = waitRequest(in, true);
+
+    const std::vector<Device_Info> devices =
+        given_kind && !wait ? std::vector<Device_Info>{} : sweep();
 
     QVector<maintenance::UpgradeTarget> targets;
     for (const QString& address : addresses) {
@@ -222,6 +230,7 @@ int runUpgrade(Invocation& in) {
             failed << address;
         }
     };
+    std::vector<WaitItem> waits;
     neb::CJsonObject* entry = nullptr;
     std::optional<ProgressLine> progress;
     maintenance::UpgradeEvents events;
@@ -229,7 +238,10 @@ int runUpgrade(Invocation& in) {
     events.started = [&](int i) {
         const maintenance::UpgradeTarget& target = targets[i];
         entry = &report.begin(target.address);
-        if (target.type.isEmpty()) {
+        const QString conflict = conflictProblem(devices, target.address);
+        if (!conflict.isEmpty()) {
+            report.fail(QStringLiteral("conflict"), conflict);
+        } else if (target.type.isEmpty()) {
             report.fail(QStringLiteral("sweep"),
                         QStringLiteral("did not answer the sweep, so its kind is unknown; "
                                        "give --kind to upgrade it without one"));
@@ -253,18 +265,24 @@ int runUpgrade(Invocation& in) {
         progress->close();
         entry->PutInt64("bytes", outcome.bytes_sent);
         if (outcome.step == UpgradeStep::Done) {
+            waits.push_back({report.size(), watchedDevice(findDevice(devices, targets[i].address),
+                                                          targets[i].address)});
             const double seconds = progress->seconds();
             report.line(QStringLiteral("upgraded (%1 bytes in %2 s); restarting")
                             .arg(outcome.bytes_sent)
                             .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
         } else {
-            const auto [step, message] = failureOf(outcome, waits, targets[i].type);
+            const auto [step, message] = failureOf(outcome, exchange, targets[i].type);
             report.fail(step, message);
         }
         end(targets[i].address);
     };
     QTcpSocket socket;
-    maintenance::upgrade_devices(socket, targets, image, events, waits);
+    maintenance::upgrade_devices(socket, targets, image, events, exchange);
+    if (wait) {
+        // The summary counts a device as upgraded only when it also came back as expected.
+        failed << waitForDevices(report, waits, *wait);
+    }
     if (!in.json()) {
         say(QStringLiteral("upgraded %1 of %2 %3")
                 .arg(addresses.size() - failed.size())
@@ -278,10 +296,10 @@ int runUpgrade(Invocation& in) {
 }  // namespace
 
 Command upgradeCommand() {
-    return {"upgrade",
-            "load a firmware image into devices, one after the other",
-            kHelp,
-            {valued("image"), valued("kind"), valued("timeout")},
+    static const QByteArray help = QString::fromUtf8(kHelp).arg(waitHelp(true)).toUtf8();
+    return {"upgrade", "load a firmware image into devices, one after the other", help.constData(),
+            QList<QCommandLineOption>{valued("image"), valued("kind"), valued("timeout")} +
+                waitOptions(true),
             runUpgrade};
 }
 

@@ -183,6 +183,10 @@ void TestCli::commands_data() {
         << QStringList{"upgrade", "--image", "/nonexistent/固件/update_app_tx", "198.51.100.20"}
         << 2 << "^$"
         << "'/nonexistent/固件/update_app_tx' is not a file; see '[^']*'\n$" << QStringList{};
+    QTest::newRow("expect-version without wait")
+        << QStringList{"upgrade", "--kind", "tx", "--expect-version", "V4", "--image",
+                       QCoreApplication::applicationFilePath(), "198.51.100.20"}
+        << 2 << "^$" << "--expect-version needs --wait" << QStringList{"198.51.100.20="};
     if (!TestNetwork::active()) {
         return;
     }
@@ -203,9 +207,9 @@ void TestCli::commands_data() {
         << "" << QStringList{};
     QTest::newRow("scan csv filtered and quoted")
         << QStringList{"scan", "--csv", "--version-prefix", "V9"} << 0
-        << "^address,kind,version,mask,gateway,mac,uptime\n"
+        << "^address,kind,version,mask,gateway,mac,uptime,status\n"
            "198\\.51\\.100\\.13,TX,\"V9,\"\"b\"\"\\?\\[31m\\?x\",255\\."
-           "255\\.255\\.0,[^,]+,[^,]+,[^,\n]+\n$"
+           "255\\.255\\.0,[^,]+,[^,]+,[^,\n]+,ok\n$"
         << "" << QStringList{};
     QTest::newRow("scan csv formulas kept as text")
         << QStringList{"scan", "--csv", "--kind", "kvm_rx"} << 0
