@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
 #include "discovery/device_order.h"
@@ -34,6 +35,10 @@ comes from a sweep, which every device must answer, or from --kind for all of th
 On a terminal a line shows each device's progress (percentage, MB/s, time left); otherwise
 a line is written at every tenth of the image. A summary line ends the run.
 
+Ctrl-C stops the run after the device being loaded (its image is never cut off); the devices
+not tried are reported as such (step "stopped") and the summary follows. A second Ctrl-C ends
+the program at once.
+
 Options:
   --image FILE            the firmware image
   --kind KIND             the kind of every listed device: tx, rx or kvm_rx (no sweep)
@@ -43,7 +48,7 @@ Options:
   -h, --help              this text
 
 Exit status: 0 when every device took the image; 1 when any did not (the step says where:
-sweep, kind, name-rule, file, connect, start, image, finish, end); 2 for bad usage.
+sweep, kind, name-rule, file, connect, start, image, finish, end, stopped); 2 for bad usage.
 )";
 
 const QStringList kKinds{"tx", "rx", "kvm_rx"};
@@ -264,13 +269,30 @@ int runUpgrade(Invocation& in) {
         end(targets[i].address);
     };
     QTcpSocket socket;
-    maintenance::upgrade_devices(socket, targets, image, events, waits);
+    int taken = 0;
+    {
+        const InterruptStop interrupt;
+        taken = maintenance::upgrade_devices(socket, targets, image, events, waits,
+                                             &interrupt.stopRequested());
+    }
+    // Devices a Ctrl-C left: not upgraded, so the run does not count as a success.
+    QStringList not_tried;
+    for (int i = taken; i < targets.size(); ++i) {
+        report.begin(targets[i].address);
+        report.fail(QStringLiteral("stopped"),
+                    QStringLiteral("not tried: the run was stopped by Ctrl-C"));
+        report.end();
+        not_tried << targets[i].address;
+    }
     if (!in.json()) {
         say(QStringLiteral("upgraded %1 of %2 %3")
-                .arg(addresses.size() - failed.size())
+                .arg(taken - failed.size())
                 .arg(addresses.size())
                 .arg(addresses.size() == 1 ? "device" : "devices") +
-            (failed.isEmpty() ? QString() : QStringLiteral("; failed: ") + failed.join(", ")));
+            (failed.isEmpty() ? QString() : QStringLiteral("; failed: ") + failed.join(", ")) +
+            (not_tried.isEmpty()
+                 ? QString()
+                 : QStringLiteral("; stopped, not tried: ") + not_tried.join(", ")));
     }
     return report.finish();
 }
