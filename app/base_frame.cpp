@@ -638,10 +638,12 @@ void Base_Frame::update_start() {
                 startProgress();
                 run->bar_pending = false;
             }
-            progress_bar->setFormat(QStringLiteral("%1  %2/%3")
+            // The device and its place in the batch, beside the percentage.
+            progress_bar->setFormat(QStringLiteral("%1  %2/%3  ")
                                         .arg(run->targets[i].address)
                                         .arg(i + 1)
-                                        .arg(run->targets.size()));
+                                        .arg(run->targets.size()) +
+                                    QStringLiteral("%p%"));
             showProgress(progress);
             setRowStatus(run->rows[i], QStringLiteral("%1%").arg(progress.percent));
         });
