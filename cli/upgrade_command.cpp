@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
 #include "cli/wait.h"
@@ -38,6 +39,10 @@ waited for and its new version reported.
 On a terminal a line shows each device's progress (percentage, MB/s, time left); otherwise
 a line is written at every tenth of the image. A summary line ends the run.
 
+Ctrl-C stops the run after the device being loaded (its image is never cut off); the devices
+not tried are reported as such (step "stopped") and the summary follows. A second Ctrl-C ends
+the program at once.
+
 Options:
   --image FILE            the firmware image
   --kind KIND             the kind of every listed device: tx, rx or kvm_rx (no sweep)
@@ -48,7 +53,8 @@ Options:
 
 Exit status: 0 when every device took the image (and, with --wait, came back in time with a
 version that starts with PREFIX); 1 when any did not (the step says where: sweep, conflict,
-kind, name-rule, file, connect, start, image, finish, end, wait, version); 2 for bad usage.
+kind, name-rule, file, connect, start, image, finish, end, stopped, wait, version); 2 for bad
+usage.
 )";
 
 const QStringList kKinds{"tx", "rx", "kvm_rx"};
@@ -278,17 +284,35 @@ int runUpgrade(Invocation& in) {
         end(targets[i].address);
     };
     QTcpSocket socket;
-    maintenance::upgrade_devices(socket, targets, image, events, exchange);
-    if (wait) {
+    int taken = 0;
+    {
+        const InterruptStop interrupt;
+        taken = maintenance::upgrade_devices(socket, targets, image, events, exchange,
+                                             &interrupt.stopRequested());
+    }
+    // Devices a Ctrl-C left: not upgraded, so the run does not count as a success.
+    QStringList not_tried;
+    for (int i = taken; i < targets.size(); ++i) {
+        report.begin(targets[i].address);
+        report.fail(QStringLiteral("stopped"),
+                    QStringLiteral("not tried: the run was stopped by Ctrl-C"));
+        report.end();
+        not_tried << targets[i].address;
+    }
+    // A stopped run ends now: the operator asked to stop, not to wait for the restarts.
+    if (wait && not_tried.isEmpty()) {
         // The summary counts a device as upgraded only when it also came back as expected.
         failed << waitForDevices(report, waits, *wait);
     }
     if (!in.json()) {
         say(QStringLiteral("upgraded %1 of %2 %3")
-                .arg(addresses.size() - failed.size())
+                .arg(taken - failed.size())
                 .arg(addresses.size())
                 .arg(addresses.size() == 1 ? "device" : "devices") +
-            (failed.isEmpty() ? QString() : QStringLiteral("; failed: ") + failed.join(", ")));
+            (failed.isEmpty() ? QString() : QStringLiteral("; failed: ") + failed.join(", ")) +
+            (not_tried.isEmpty()
+                 ? QString()
+                 : QStringLiteral("; stopped, not tried: ") + not_tried.join(", ")));
     }
     return report.finish();
 }

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifndef Q_OS_WIN
+#include <csignal>
+#endif
+
 #include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;
@@ -31,6 +35,8 @@ const QStringList kDevices{
     "ip=198.51.100.23,type=1102,fw=start-mute",
     // Out of every sweep, so that only the upgrade row sees it.
     "ip=198.51.100.24,type=1102,udp=silent,fw=drop,fw-drop=200000",
+    // Takes an image slowly (about 4 s), out of every sweep: the Ctrl-C rows stop during it.
+    "ip=198.51.100.25,type=1102,udp=silent,fw=slow,fw-rate=1048576",
     "ip=198.51.100.30,type=307",
     "ip=198.51.100.31,type=307",
     "ip=198.51.100.40,type=2000",
@@ -85,6 +91,8 @@ private slots:
     void commands_data();
     void commands();
     void upgradeOfThreeWithTheMiddleFailing();
+    void interrupted_data();
+    void interrupted();
 
 private:
     // The ProtocolCodes each device received since `from` records, as "address=c,c,...".
@@ -461,6 +469,85 @@ void TestCli::upgradeOfThreeWithTheMiddleFailing() {
         took << r.device;
     }
     QCOMPARE(took, (QStringList{devices[0], devices[2]}));
+}
+
+// Ctrl-C while the first of three devices takes its image: the first stops the run after that
+// device, which gets the whole image, and the summary says what was left; a second ends the
+// program at once.
+void TestCli::interrupted_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("interrupts");
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("out");  // a pattern of the whole standard output
+    QTest::addColumn<int>("images");   // whole images delivered
+
+    QTest::newRow("one, lines")
+        << QStringList{} << 1 << 1
+        << "(198\\.51\\.100\\.25: .*\n)*198\\.51\\.100\\.25: upgraded .*\n"
+           "upgraded 1 of 3 devices; stopped, not tried: 198\\.51\\.100\\.20, 198\\.51\\.100\\.22\n"
+        << 1;
+    // On Qt's compact rewrite, members in alphabetical order.
+    QTest::newRow("one, JSON")
+        << QStringList{"--json"} << 1 << 1
+        << "\\[\\{\"address\":\"198\\.51\\.100\\.25\",[^}]*\"ok\":true\\},"
+           "\\{\"address\":\"198\\.51\\.100\\.20\",\"error\":\"not tried[^\"]*\",\"ok\":false,"
+           "\"step\":\"stopped\"\\},"
+           "\\{\"address\":\"198\\.51\\.100\\.22\",[^}]*\"step\":\"stopped\"\\}\\]\n"
+        << 1;
+    QTest::newRow("two") << QStringList{"--json"} << 2 << 130 << "" << 0;
+}
+
+void TestCli::interrupted() {
+    if (!TestNetwork::active()) {
+        QSKIP("needs the simulated devices of the test network");
+    }
+#ifdef Q_OS_WIN
+    QSKIP("signals are a POSIX matter; the console handler is not driven here");
+#else
+    QFETCH(QStringList, options);
+    QFETCH(int, interrupts);
+    QFETCH(int, exit);
+    QFETCH(QString, out);
+    QFETCH(int, images);
+
+    const QString slow = QStringLiteral("198.51.100.25");
+    // Back from the restart its last image caused, if any.
+    QTRY_COMPARE_WITH_TIMEOUT(sim_.records("restart-up", slow, 0).size(),
+                              sim_.records("fw-image", slow, 0).size(), 15000);
+    const int accepted = sim_.records("fw-accept").size();
+    const int delivered = sim_.records("fw-image").size();
+    QProcess p;
+    p.start(QStringLiteral(CORVANE_CLI_PATH),
+            QStringList{"upgrade", "--kind", "tx", "--image", image_} + options +
+                QStringList{slow, "198.51.100.20", "198.51.100.22"});
+    QVERIFY(p.waitForStarted(10000));
+    // Connected to the slow device: the batch runs, its interrupt handling in place.
+    QTRY_VERIFY_WITH_TIMEOUT(!sim_.records("fw-accept", slow, accepted).isEmpty(), 10000);
+    ::kill(pid_t(p.processId()), SIGINT);
+    if (interrupts == 2) {
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += p.readAllStandardError()).contains("Ctrl-C again"), 5000);
+        ::kill(pid_t(p.processId()), SIGINT);
+    }
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), exit);
+    QByteArray printed = p.readAllStandardOutput();
+    if (options.contains("--json") && !printed.isEmpty()) {
+        printed = QJsonDocument::fromJson(printed).toJson(QJsonDocument::Compact) + '\n';
+    }
+    QVERIFY2(QRegularExpression("^" + out + "$", QRegularExpression::DotMatchesEverythingOption)
+                 .match(QString::fromUtf8(printed))
+                 .hasMatch(),
+             printed.constData());
+    // Only the slow device was reached; the whole image, or (at once) none of it.
+    QStringList reached;
+    for (const DevsimRecord& r : sim_.records("fw-accept").mid(accepted)) {
+        reached << r.device;
+    }
+    QCOMPARE(reached, QStringList{slow});
+    QCOMPARE(sim_.records("fw-image").size() - delivered, images);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestCli)
