@@ -1,6 +1,8 @@
 #include "app/base_frame.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFont>
@@ -11,8 +13,11 @@
 #include <QStandardItemModel>
 #include <QTcpSocket>
 
+#include <memory>
+
 #include "app/device_table.h"
 #include "app/outcome_texts.h"
+#include "dialogs/job_runner.h"
 #include "dialogs/network_set.h"
 #include "dialogs/set_audio.h"
 #include "dialogs/set_audio_tx.h"
@@ -78,6 +83,13 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
     rx_audio_dialog = new Set_Audio;
     update_socket = new QTcpSocket(this);
     tx_audio_dialog = new Set_audio_tx;
+    runner = new corvane::JobRunner(this);
+    // The windows' writes take the same worker: one action at a time, whoever starts it.
+    video_dialog->set_runner(runner);
+    network_dialog->set_runner(runner);
+    rx_audio_dialog->set_runner(runner);
+    tx_audio_dialog->set_runner(runner);
+    connect(runner, &corvane::JobRunner::busyChanged, this, &Base_Frame::holdControls);
 
     QTableWidget* table = ui->tableWidget;
     connect(table, &QTableWidget::cellClicked, this, &Base_Frame::Click_Event);
@@ -95,9 +107,15 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
     ui->update->setEnabled(false);
     ui->reboot->setEnabled(false);
     ui->select_all->hide();
+    ui->tableWidget->viewport()->installEventFilter(this);
+    ui->tableWidget->installEventFilter(this);
 }
 
 Base_Frame::~Base_Frame() {
+    // The worker first: a job still running stops after its device and is joined, and what it
+    // had queued for the window is dropped before any widget goes.
+    delete runner;
+    runner = nullptr;
     // Windows without parent are nobody else's to delete. Going with the main window, they
     // are freed while the application object still exists, and leak checkers stay quiet.
     delete tx_audio_dialog;
@@ -219,35 +237,154 @@ void Base_Frame::Show_menu(QPoint pos) {
     const int row = under->row();
     const QString kind = cellText(ui->tableWidget, row, Column::Kind);
     const QByteArray address = rowAddress(ui->tableWidget, row).toUtf8();
-    // The reads fill the windows the entries open; they end before the menu shows.
+    // The menu opens where the click was, once the reads are done.
+    const QPoint at = QCursor::pos();
+    // The reads fill the windows the entries open; they run on the worker and end before the
+    // menu shows.
     if (kind == QLatin1String("TX")) {
-        video_dialog->get_video_param(address.constData(), corvane::video::streamsReadCommand());
-        // Without a usable answer the window shows no selection; the menu opens all the same.
-        tx_audio_dialog->get_audio_param(address.constData(),
-                                         corvane::config::txAudioReadDocument());
-        tx_menu->exec(QCursor::pos());
+        auto video = std::make_shared<corvane::video::VideoRead>();
+        auto audio = std::make_shared<corvane::config::TxAudio>();
+        startWork(
+            Work::Reads,
+            [address, video, audio] {
+                *video = corvane::video::readVideo(address.constData(),
+                                                   corvane::video::streamsReadCommand());
+                *audio = corvane::config::readTxAudio(address.toStdString(),
+                                                      corvane::config::txAudioReadDocument());
+            },
+            [this, address, video, audio, at] {
+                video_dialog->show_read(address.constData(), *video);
+                // Without a usable answer the window shows no selection; the menu opens all
+                // the same.
+                tx_audio_dialog->show_audio(address.constData(), *audio);
+                tx_menu->exec(at);
+            });
     } else if (kind == QLatin1String("RX")) {
-        rx_audio_loaded = rx_audio_dialog->get_audio_param(
-                              address.constData(), corvane::config::rxAudioReadDocument(1)) == 1;
-        rx_menu->exec(QCursor::pos());
-        if (!rx_audio_loaded) {
-            showNotice(QStringLiteral("获取音频参数失败"));
-        }
-        rx_audio_loaded = false;
+        auto audio = std::make_shared<corvane::config::RxAudio>();
+        startWork(
+            Work::Reads,
+            [address, audio] {
+                *audio = corvane::config::readRxAudio(address.toStdString(),
+                                                      corvane::config::rxAudioReadDocument(1));
+            },
+            [this, address, audio, at] {
+                rx_audio_loaded = rx_audio_dialog->show_audio(address.constData(), *audio) == 1;
+                rx_menu->exec(at);
+                if (!rx_audio_loaded) {
+                    showNotice(QStringLiteral("获取音频参数失败"));
+                }
+                rx_audio_loaded = false;
+            });
     }
 }
 
 void Base_Frame::on_search_clicked() {
-    int nothing_found = 0;
-    device_list().collect_devices(nothing_found);
-    if (nothing_found == 0) {
-        Serach_Show_table();
+    startSearch();
+}
+
+void Base_Frame::startSearch(std::function<void()> after) {
+    auto nothing_found = std::make_shared<int>(0);
+    startWork(
+        Work::Search, [nothing_found] { device_list().collect_devices(*nothing_found); },
+        [this, nothing_found, after = std::move(after)] {
+            if (*nothing_found == 0) {
+                Serach_Show_table();
+            }
+            reenable_timer.setInterval(3000);
+            reenable_timer.start();
+            // One connection however often the operator searches; a timeout runs each handler
+            // once.
+            connect(&reenable_timer, &QTimer::timeout, this, &Base_Frame::reenable_search,
+                    Qt::UniqueConnection);
+            if (after) {
+                after();
+            }
+        });
+}
+
+bool Base_Frame::busy() const {
+    return runner != nullptr && runner->busy();
+}
+
+bool Base_Frame::startWork(Work kind, std::function<void()> work, std::function<void()> done) {
+    if (busy()) {
+        return false;
     }
-    reenable_timer.setInterval(3000);
-    reenable_timer.start();
-    // One connection however often the operator searches; a timeout runs each handler once.
-    connect(&reenable_timer, &QTimer::timeout, this, &Base_Frame::reenable_search,
-            Qt::UniqueConnection);
+    running = kind;
+    return runner->start(std::move(work), std::move(done));
+}
+
+void Base_Frame::holdControls(bool now_busy) {
+    if (now_busy) {
+        // Everything that would start other work, or change what the running work reads.
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 ui->search, ui->reboot, ui->update, ui->checkBox, ui->select_all, ui->file_path,
+                 ui->file_update, ui->file_pathname, ui->continue_past_failures}) {
+            if (control->isEnabled()) {
+                control->setEnabled(false);
+                held << control;
+            }
+        }
+        setCursor(Qt::BusyCursor);
+        return;
+    }
+    for (QWidget* control : held) {
+        control->setEnabled(true);
+    }
+    held.clear();
+    unsetCursor();
+    running = Work::None;
+    ui->file_cacle->setEnabled(true);
+    if (close_pending) {
+        // Queued: the work's own end (its `done`) runs first.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
+}
+
+bool Base_Frame::eventFilter(QObject* watched, QEvent* event) {
+    if (busy() && (watched == ui->tableWidget || watched == ui->tableWidget->viewport())) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::ContextMenu:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+                return true;
+            default:
+                break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Base_Frame::closeEvent(QCloseEvent* event) {
+    if (!busy()) {
+        close_pending = false;
+        event->accept();
+        return;
+    }
+    if (!close_pending && running == Work::Upgrade &&
+        !corvane::OperatorMessages::question(
+            this, QStringLiteral("提示"),
+            QStringLiteral("正在升级设备，现在退出会中断升级，确定退出吗？"))) {
+        event->ignore();
+        return;
+    }
+    // No device is cut off: the work stops before its next one and the window closes then.
+    close_pending = true;
+    runner->cancel();
+    ui->file_cacle->setEnabled(false);
+    event->ignore();
+}
+
+void Base_Frame::setRowStatus(int row, const QString& text) {
+    QTableWidgetItem* item = cell(ui->tableWidget, row, Column::Status);
+    if (item == nullptr) {
+        item = new QTableWidgetItem;
+        ui->tableWidget->setItem(row, int(Column::Status), item);
+    }
+    item->setText(text);
 }
 
 void Base_Frame::reenable_search() {
@@ -255,37 +392,86 @@ void Base_Frame::reenable_search() {
     ui->search->setEnabled(true);
 }
 
+namespace {
+
+using corvane::outcome_texts::RowState;
+using corvane::outcome_texts::rowStateText;
+
+QString rebootStateText(maintenance::RebootReply reply) {
+    using maintenance::RebootReply;
+    return rowStateText(reply == RebootReply::Confirmed ? RowState::Restarted
+                        : reply == RebootReply::Refused ? RowState::Refused
+                                                        : RowState::NoAnswer);
+}
+
+// The status texts of the ticked rows before a batch, put back on the rows it did not take.
+QStringList statusTexts(const QTableWidget* table, const QList<int>& rows) {
+    QStringList texts;
+    for (int row : rows) {
+        texts << cellText(table, row, Column::Status);
+    }
+    return texts;
+}
+
+}  // namespace
+
 void Base_Frame::on_reboot_clicked() {
+    if (busy()) {
+        return;
+    }
     ui->reboot->setEnabled(false);
     const QList<int> rows = tickedRows(ui->tableWidget);
+    const QStringList before = statusTexts(ui->tableWidget, rows);
     QStringList addresses;
     for (int row : rows) {
         addresses << rowAddress(ui->tableWidget, row);
+        setRowStatus(row, rowStateText(RowState::Waiting));
     }
     using maintenance::RebootReply;
-    const QVector<RebootReply> replies = maintenance::reboot_devices(addresses);
+    auto replies = std::make_shared<QVector<RebootReply>>();
+    maintenance::RebootEvents events;
+    events.started = [this, rows](int i) {
+        runner->post(
+            [this, row = rows[i]] { setRowStatus(row, rowStateText(RowState::Restarting)); });
+    };
+    events.outcome = [this, rows](int i, RebootReply reply) {
+        runner->post([this, row = rows[i], reply] { setRowStatus(row, rebootStateText(reply)); });
+    };
+    const std::atomic<bool>* cancel = &runner->cancelFlag();
+    startWork(
+        Work::Reboot,
+        [addresses, events, replies, cancel] {
+            *replies = maintenance::reboot_devices(addresses, events, cancel);
+        },
+        [this, rows, addresses, replies, before] {
+            // Only devices that confirmed leave the table; the others stay, still ticked.
+            QList<int> restarted;
+            QStringList silent;
+            QStringList refused;
+            for (int i = 0; i < replies->size(); ++i) {
+                const RebootReply reply = replies->at(i);
+                if (reply == RebootReply::Confirmed) {
+                    restarted << rows[i];
+                } else {
+                    (reply == RebootReply::Refused ? refused : silent) << addresses[i];
+                }
+            }
+            // Rows the batch did not reach (the window is closing) show what they showed.
+            for (int i = replies->size(); i < rows.size(); ++i) {
+                setRowStatus(rows[i], before[i]);
+            }
+            removeRows(ui->tableWidget, restarted);
 
-    // Only devices that confirmed leave the table; the others stay, still ticked.
-    QList<int> restarted;
-    QStringList silent;
-    QStringList refused;
-    for (int i = 0; i < rows.size(); ++i) {
-        if (replies[i] == RebootReply::Confirmed) {
-            restarted << rows[i];
-        } else {
-            (replies[i] == RebootReply::Refused ? refused : silent) << addresses[i];
-        }
-    }
-    removeRows(ui->tableWidget, restarted);
+            reenable_timer.setInterval(500);
+            reenable_timer.start();
+            connect(&reenable_timer, &QTimer::timeout, this, &Base_Frame::reenable_reboot,
+                    Qt::UniqueConnection);
 
-    reenable_timer.setInterval(500);
-    reenable_timer.start();
-    connect(&reenable_timer, &QTimer::timeout, this, &Base_Frame::reenable_reboot,
-            Qt::UniqueConnection);
-
-    if (!rows.isEmpty()) {
-        showNotice(corvane::outcome_texts::rebootSummary(restarted.size(), silent, refused));
-    }
+            if (!rows.isEmpty() && !close_pending) {
+                showNotice(
+                    corvane::outcome_texts::rebootSummary(restarted.size(), silent, refused));
+            }
+        });
 }
 
 void Base_Frame::reenable_reboot() {
@@ -395,36 +581,118 @@ int Base_Frame::update_device(int row) {
     return outcome.result;
 }
 
-void Base_Frame::update_start() {
-    const QList<int> rows = tickedRows(ui->tableWidget);
+namespace {
+
+// One upgrade batch as the window follows it; read and written on the interface thread only.
+struct UpgradeRun {
+    QList<int> rows;
     QVector<maintenance::UpgradeTarget> targets;
-    for (int row : rows) {
-        targets.append({rowAddress(ui->tableWidget, row), rowKind(ui->tableWidget, row)});
-    }
-    update_file = ui->file_pathname->text();
+    QStringList before;  // the rows' status texts before the batch
+    bool go_on = false;  // continue past failures: failures in the rows, not in boxes
     QList<int> upgraded;
     QStringList failed;
+    int taken = 0;
+    bool bar_pending = false;  // the attempt's bar is still to be made
+};
+
+}  // namespace
+
+void Base_Frame::update_start() {
+    if (busy()) {
+        return;
+    }
+    auto run = std::make_shared<UpgradeRun>();
+    run->rows = tickedRows(ui->tableWidget);
+    if (run->rows.isEmpty()) {
+        // Nothing to send: said at once, and the panel goes.
+        showNotice(corvane::outcome_texts::upgradeSummary(0, 0, {}));
+        ui->update_widget->hide();
+        ui->update->setEnabled(true);
+        return;
+    }
+    run->before = statusTexts(ui->tableWidget, run->rows);
+    for (int row : run->rows) {
+        run->targets.append({rowAddress(ui->tableWidget, row), rowKind(ui->tableWidget, row)});
+        setRowStatus(row, rowStateText(RowState::Waiting));
+    }
+    run->go_on = ui->continue_past_failures->isChecked();
+    update_file = ui->file_pathname->text();
+
+    // Each event runs on this thread while the worker waits: the bar and the rows follow the
+    // device in order, and a failure's box holds the batch until it is answered.
     maintenance::UpgradeEvents events;
-    events.started = [this](int) {
-        startProgress();
+    events.started = [this, run](int i) {
+        runner->call([this, run, i] {
+            // The bar is made with the first progress it shows, in the same turn of the event
+            // loop, as the single-device upgrade makes it.
+            run->bar_pending = progress_bar == nullptr;
+            if (!run->bar_pending) {
+                startProgress();
+            }
+        });
         return true;
     };
-    events.progress = [this](int, const maintenance::UpgradeProgress& progress) {
-        showProgress(progress);
+    events.progress = [this, run](int i, const maintenance::UpgradeProgress& progress) {
+        runner->call([this, run, i, progress] {
+            if (run->bar_pending) {
+                startProgress();
+                run->bar_pending = false;
+            }
+            // The device and its place in the batch, beside the percentage.
+            progress_bar->setFormat(QStringLiteral("%1  %2/%3  ")
+                                        .arg(run->targets[i].address)
+                                        .arg(i + 1)
+                                        .arg(run->targets.size()) +
+                                    QStringLiteral("%p%"));
+            showProgress(progress);
+            setRowStatus(run->rows[i], QStringLiteral("%1%").arg(progress.percent));
+        });
     };
-    events.outcome = [&](int i, const maintenance::UpgradeOutcome& outcome) {
-        // A failure is told at once and does not stop the batch.
-        report_upgrade(this, targets[i].address, outcome.step);
-        if (outcome.result == 1) {
-            upgraded << rows[i];
-        } else {
-            failed << targets[i].address;
-        }
+    events.outcome = [this, run](int i, const maintenance::UpgradeOutcome& outcome) {
+        runner->call([this, run, i, outcome] {
+            const QString& address = run->targets[i].address;
+            const int row = run->rows[i];
+            if (outcome.result == 1) {
+                run->upgraded << row;
+                setRowStatus(row, rowStateText(RowState::Upgraded));
+                return;
+            }
+            setRowStatus(row, corvane::outcome_texts::upgradeFailure(outcome.step));
+            if (run->go_on) {
+                run->failed << corvane::outcome_texts::upgradeFailureLine(outcome.step, address);
+            } else {
+                // A failure is told at once and does not stop the batch.
+                report_upgrade(this, address, outcome.step);
+                run->failed << address;
+            }
+        });
     };
-    maintenance::upgrade_devices(*update_socket, targets, update_file, events);
-    removeRows(ui->tableWidget, upgraded);
-    // Failed devices stay ticked; the summary names them, so none is taken for upgraded.
-    showNotice(corvane::outcome_texts::upgradeSummary(rows.size(), upgraded.size(), failed));
+    const std::atomic<bool>* cancel = &runner->cancelFlag();
+    const QString image = update_file;
+    startWork(
+        Work::Upgrade,
+        [run_taken = &run->taken, targets = run->targets, image, events, cancel] {
+            // The worker's own socket: a socket serves the thread it was made on.
+            QTcpSocket socket;
+            const int taken =
+                maintenance::upgrade_devices(socket, targets, image, events, {}, cancel);
+            *run_taken = taken;
+        },
+        [this, run] {
+            for (int i = run->taken; i < run->rows.size(); ++i) {
+                setRowStatus(run->rows[i], run->before[i]);
+            }
+            removeRows(ui->tableWidget, run->upgraded);
+            ui->update_widget->hide();
+            ui->update->setEnabled(true);
+            // Failed devices stay ticked; the summary names them, so none is taken for
+            // upgraded.
+            if (!close_pending) {
+                showNotice(corvane::outcome_texts::upgradeSummary(run->rows.size(),
+                                                                  run->upgraded.size(), run->failed,
+                                                                  run->rows.size() - run->taken));
+            }
+        });
 }
 
 void Base_Frame::on_file_path_clicked() {
@@ -434,12 +702,17 @@ void Base_Frame::on_file_path_clicked() {
 }
 
 void Base_Frame::on_file_update_clicked() {
+    // The panel goes when the batch has ended (update_start's end).
     update_start();
-    ui->update_widget->hide();
-    ui->update->setEnabled(true);
 }
 
 void Base_Frame::on_file_cacle_clicked() {
+    if (running == Work::Upgrade) {
+        // The device being loaded finishes; the batch ends before the next one.
+        runner->cancel();
+        ui->file_cacle->setEnabled(false);
+        return;
+    }
     ui->update_widget->hide();
     ui->update->setEnabled(true);
 }
@@ -495,13 +768,14 @@ void Base_Frame::on_checkBox_clicked(bool checked) {
             ticks.insert(cellText(table, row, Column::Address),
                          cell(table, row, Column::Tick)->checkState());
         }
-        on_search_clicked();
-        for (int row = 0; row < table->rowCount(); ++row) {
-            QTableWidgetItem* item = cell(table, row, Column::Tick);
-            const auto tick = ticks.constFind(cellText(table, row, Column::Address));
-            if (hasTickBox(item) && tick != ticks.constEnd()) {
-                item->setCheckState(*tick);
+        startSearch([table, ticks] {
+            for (int row = 0; row < table->rowCount(); ++row) {
+                QTableWidgetItem* item = cell(table, row, Column::Tick);
+                const auto tick = ticks.constFind(cellText(table, row, Column::Address));
+                if (hasTickBox(item) && tick != ticks.constEnd()) {
+                    item->setCheckState(*tick);
+                }
             }
-        }
+        });
     }
 }

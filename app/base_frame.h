@@ -7,11 +7,17 @@
 #include <QTranslator>
 #include <QWidget>
 
+#include <functional>
+
 class QAction;
+class QCloseEvent;
 class QMenu;
 class QProgressBar;
 class QResizeEvent;
 class QTcpSocket;
+namespace corvane {
+class JobRunner;
+}
 namespace corvane::maintenance {
 struct UpgradeProgress;
 }
@@ -47,6 +53,9 @@ public:
     // end command did not go out.
     int update_device(int row);
 
+    // True while a sweep, a row's reads or a batch runs on the worker thread.
+    bool busy() const;
+
 public slots:
     void Click_Event(int row, int col);
     void Double_Click_Event(int row, int col);
@@ -69,8 +78,22 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // During an upgrade asks first; any running work then stops after its current device and
+    // the window closes when it has.
+    void closeEvent(QCloseEvent* event) override;
+    // Keeps the table's ticks, double-clicks and menus away while work runs.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class Work { None, Search, Reads, Reboot, Upgrade };
+    // Runs `work` on the worker with the controls that would start more held, then `done` here.
+    bool startWork(Work kind, std::function<void()> work, std::function<void()> done);
+    void holdControls(bool busy);
+    // A sweep; `after` runs once its rows are shown.
+    void startSearch(std::function<void()> after = {});
+    void finishUpgrade();
+    void setRowStatus(int row, const QString& text);
+
     // Header labels, widths, style and font of the table for one language. The constructor
     // and the language switch both run it; the header itself is made once.
     void setupTable(bool english);
@@ -98,4 +121,10 @@ private:
     QTcpSocket* update_socket = nullptr;
     QString update_file;
     QTimer reenable_timer;
+    corvane::JobRunner* runner = nullptr;
+    Work running = Work::None;
+    // Enabled controls disabled while work runs, enabled again when it ends.
+    QList<QWidget*> held;
+    // A close asked for while work ran; the window closes when the work has ended.
+    bool close_pending = false;
 };

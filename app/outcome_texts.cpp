@@ -1,5 +1,7 @@
 #include "app/outcome_texts.h"
 
+#include <QCoreApplication>
+
 namespace corvane::outcome_texts {
 
 namespace {
@@ -45,18 +47,31 @@ UpgradeBox upgradeBox(UpgradeStep step, const QString& address) {
     return {};
 }
 
-QString upgradeSummary(int tried, int upgraded, const QStringList& failed) {
+QString upgradeFailure(UpgradeStep step) {
+    return upgradeBox(step, QString()).text.trimmed();
+}
+
+QString upgradeFailureLine(UpgradeStep step, const QString& address) {
+    return address + QLatin1Char(' ') + upgradeFailure(step);
+}
+
+QString upgradeSummary(int tried, int upgraded, const QStringList& failed, int not_tried) {
     if (tried == 0) {
         return QStringLiteral("请选择升级的设备");
     }
+    // A stopped batch says so first: the devices left over were neither upgraded nor failed.
+    const QString stopped =
+        not_tried > 0 ? QStringLiteral("升级已取消，%1 台设备未升级；").arg(not_tried) : QString();
     if (failed.isEmpty()) {
-        return QStringLiteral("升级成功，等待重启");
+        return stopped.isEmpty()
+                   ? QStringLiteral("升级成功，等待重启")
+                   : stopped + QStringLiteral("已升级 %1 台设备，等待重启").arg(upgraded);
     }
     const QString outcome = upgraded == 0
                                 ? QStringLiteral("没有设备升级成功")
                                 : QStringLiteral("已升级 %1 台设备，等待重启").arg(upgraded);
-    return QStringLiteral("%1；以下 %2 台设备升级失败：\n%3")
-        .arg(outcome)
+    return QStringLiteral("%1%2；以下 %3 台设备升级失败：\n%4")
+        .arg(stopped, outcome)
         .arg(failed.size())
         .arg(failed.join(QLatin1Char('\n')));
 }
@@ -78,6 +93,24 @@ QString rebootSummary(int restarted, const QStringList& silent, const QStringLis
                     .arg(refused.join(QLatin1Char('\n')));
     }
     return text;
+}
+
+QString rowStateText(RowState state) {
+    switch (state) {
+        case RowState::Waiting:
+            return QCoreApplication::translate("BatchStatus", "等待");
+        case RowState::Restarting:
+            return QCoreApplication::translate("BatchStatus", "正在重启");
+        case RowState::Restarted:
+            return QCoreApplication::translate("BatchStatus", "已重启");
+        case RowState::NoAnswer:
+            return QCoreApplication::translate("BatchStatus", "无应答");
+        case RowState::Refused:
+            return QCoreApplication::translate("BatchStatus", "拒绝重启");
+        case RowState::Upgraded:
+            return QCoreApplication::translate("BatchStatus", "已升级");
+    }
+    return QString();
 }
 
 }  // namespace corvane::outcome_texts

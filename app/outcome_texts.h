@@ -20,10 +20,21 @@ struct UpgradeBox {
 };
 UpgradeBox upgradeBox(maintenance::UpgradeStep step, const QString& address);
 
+// A failed attempt in one line, as a row's status shows it (without the address) and as the
+// end message lists it when the batch went on past failures (with it, "address text").
+QString upgradeFailure(maintenance::UpgradeStep step);
+QString upgradeFailureLine(maintenance::UpgradeStep step, const QString& address);
+
 // The end of an upgrade batch of `tried` ticked devices, `upgraded` of which took the image;
-// `failed` names the others.
-QString upgradeSummary(int tried, int upgraded, const QStringList& failed);
+// `failed` names the others (each entry an address, or a failure line). `not_tried` devices
+// were left when the batch was stopped.
+QString upgradeSummary(int tried, int upgraded, const QStringList& failed, int not_tried = 0);
 // The end of a reboot batch in which at least one device was ticked.
 QString rebootSummary(int restarted, const QStringList& silent, const QStringList& refused);
+
+// A ticked row's state during a batch, in the status column. Unlike the boxes, these go
+// through the catalogue and follow the language switch.
+enum class RowState { Waiting, Restarting, Restarted, NoAnswer, Refused, Upgraded };
+QString rowStateText(RowState state);
 
 }  // namespace corvane::outcome_texts

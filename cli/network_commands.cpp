@@ -10,6 +10,7 @@
 #include "cli/command_line.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
+#include "cli/wait.h"
 #include "maintenance/batch.h"
 #include "protocol/config_commands.h"
 
@@ -20,20 +21,24 @@ namespace {
 namespace config = corvane::config;
 
 const char* const kRebootHelp =
-    R"(Usage: corvane-cli reboot [--timeout SECONDS] [--json] ADDR...
+    R"(Usage: corvane-cli reboot [--timeout SECONDS] [--wait SECONDS] [--json] ADDR...
 
 Sends the restart command to each device in the order given, 100 ms apart. A device that
 confirms (a reply of 30 bytes or more that does not refuse) restarts; one that does not answer,
-or refuses ("Result" below 0), fails.
+or refuses ("Result" below 0), fails. With --wait a sweep first finds each device's MAC; an
+address that two devices answered with is refused (step conflict: the restart could reach
+either), and each device that restarts is waited for at its address. The sweep options
+go with --wait.
 
 Options:
-%1  --json                  a JSON array, one object per device
+@SWEEP@
+%1%2  --json                  a JSON array, one object per device
   -h, --help              this text
 )";
 
 const char* const kNetHelp =
     R"(Usage: corvane-cli net ADDR [--ip A] [--mask M] [--gateway G] [--mac X]
-                       [--timeout SECONDS] [--json]
+                       [--timeout SECONDS] [--wait SECONDS] [--json]
 
 Writes the device's network settings and, once it has accepted them, tells it to restart;
 it comes back under the new settings. Settings left out keep the device's present values,
@@ -49,17 +54,20 @@ Options:
   --gateway G             the new gateway
   --mac X                 the new MAC address (xx:xx:xx:xx:xx:xx)
 @SWEEP@
-%1  --json                  a JSON object for the device, in an array
+%1%2  --json                  a JSON object for the device, in an array
   -h, --help              this text
 
 Exit status: 0 when the device accepted both the settings and the restart; 1 when it did not
-answer the sweep, its settings failed the checks, or it refused either (the step says which:
-sweep, check, settings, restart); 2 for bad usage.
+answer the sweep, two devices answered it with ADDR and a setting was left out (conflict: the
+present values could be either's; with all four given the change goes to whichever device
+takes it), its settings failed the checks, it refused either, or with --wait it was not back
+at its new address in time (the step says which: sweep, conflict, check, settings, restart,
+wait); 2 for bad usage.
 )";
 
 const char* const kAssignHelp =
     R"(Usage: corvane-cli assign --from FIRST [--mask M] [--gateway G] [--timeout SECONDS]
-                          [--json] ADDR...
+                          [--wait SECONDS] [--json] ADDR...
 
 Gives the devices the consecutive addresses FIRST, FIRST+1, ... in the order listed, each by
 the change of 'net': the device keeps its mask, gateway (unless given here) and MAC, and
@@ -67,8 +75,9 @@ restarts under its new address. A device that has its new address already is lef
 
 Refused before anything is changed:
   - a range that leaves FIRST's /24 or takes its .0 or .255 (exit 2);
-  - a listed device that did not answer the sweep, or a new address that answered it and
-    is not the present address of the device that gets it (exit 1). Devices swapping
+  - a listed device that did not answer the sweep, an address that two devices answered it
+    with (step conflict), or a new address that answered it and is not the present address
+    of the device that gets it (exit 1). Devices swapping
     addresses are refused too: the first one moved would meet the other at its address.
 
 Options:
@@ -76,7 +85,7 @@ Options:
   --mask M                the subnet mask for every device
   --gateway G             the gateway for every device
 @SWEEP@
-%1  --json                  a JSON array, one object per device
+%1%2  --json                  a JSON array, one object per device
   -h, --help              this text
 )";
 
@@ -110,7 +119,8 @@ QString malformedProblem(config::NetworkField field, const config::NetworkSettin
 }
 
 // Runs the change of one device and reports it; `searched` are the addresses of the sweep.
-void changeOne(Report& report, const QString& address, const config::NetworkSettings& settings,
+// True when the device took the settings and restarts.
+bool changeOne(Report& report, const QString& address, const config::NetworkSettings& settings,
                const std::vector<std::string>& searched) {
     neb::CJsonObject& entry = report.begin(address);
     const std::pair<const char*, const std::string*> fields[] = {{"ip", &settings.ip},
@@ -152,21 +162,43 @@ void changeOne(Report& report, const QString& address, const config::NetworkSett
                             .arg(shown[0], shown[1], shown[2], shown[3]));
             break;
     }
-    report.end();
+    return report.end() && change.outcome == config::NetworkOutcome::Restarting;
 }
 
 int runReboot(Invocation& in) {
-    const QStringList addresses = in.addresses();
+    const QStringList given = in.addresses();
+    const std::optional<WaitRequest> wait = waitRequest(in, false);
     applyRequestTimeout(in);
+    const SweepPlan plan = sweepPlan(in);
+    if (!wait && (!plan.targets.empty() || in.isSet(QStringLiteral("rate")))) {
+        throw UsageError{QStringLiteral("--range, --target and --rate go with --wait")};
+    }
     Report report(in.json());
+    // With --wait the devices' MACs come from a sweep; an address two devices answered with is
+    // refused, since the restart could reach either and the wait could not tell them apart.
+    const std::vector<Device_Info> devices = wait ? sweep(plan) : std::vector<Device_Info>{};
+    QStringList addresses;
+    for (const QString& address : given) {
+        const QString conflict = conflictProblem(devices, address);
+        if (conflict.isEmpty()) {
+            addresses << address;
+            continue;
+        }
+        report.begin(address);
+        report.fail(QStringLiteral("conflict"), conflict);
+        report.end();
+    }
+    std::vector<WaitItem> waits;
     using corvane::maintenance::RebootReply;
     corvane::maintenance::RebootEvents events;
     events.started = [&](int i) { report.begin(addresses[i]); };
     // Each line appears as its device is done.
-    events.outcome = [&](int, RebootReply reply) {
+    events.outcome = [&](int i, RebootReply reply) {
         switch (reply) {
             case RebootReply::Confirmed:
                 report.line(QStringLiteral("restarting"));
+                waits.push_back({report.size(),
+                                 watchedDevice(findDevice(devices, addresses[i]), addresses[i])});
                 break;
             case RebootReply::Refused:
                 report.fail(QStringLiteral("restart"),
@@ -181,6 +213,9 @@ int runReboot(Invocation& in) {
         report.end();
     };
     corvane::maintenance::reboot_devices(addresses, events);
+    if (wait) {
+        waitForDevices(report, waits, *wait, plan);
+    }
     return report.finish();
 }
 
@@ -204,9 +239,10 @@ int runNet(Invocation& in) {
                                         "by ':'")
                              .arg(in.value(QStringLiteral("mac")))};
     }
+    const std::optional<WaitRequest> wait = waitRequest(in, false);
     applyRequestTimeout(in);
     // Checked also when no sweep runs, so that a wrong range is never passed over silently.
-    unicastTargets(in);
+    const SweepPlan plan = sweepPlan(in);
 
     config::NetworkSettings settings{ip ? utf8(*ip) : std::string(),
                                      mask ? utf8(*mask) : std::string(),
@@ -215,15 +251,25 @@ int runNet(Invocation& in) {
     std::vector<Device_Info> devices;
     const bool keeps = !ip || !mask || !gateway || !mac;
     if (keeps || *ip != address) {
-        devices = sweep(in);
+        devices = sweep(plan);
     }
+    const Device_Info* device = findDevice(devices, address);
     if (keeps) {
-        const Device_Info* device = findDevice(devices, address);
-        if (device == nullptr) {
+        QString problem = conflictProblem(devices, address);
+        if (device == nullptr || !problem.isEmpty()) {
             report.begin(address);
-            report.fail(QStringLiteral("sweep"),
-                        QStringLiteral("did not answer the sweep, so its present settings are "
-                                       "unknown; give all of --ip, --mask, --gateway and --mac"));
+            if (problem.isEmpty()) {
+                report.fail(QStringLiteral("sweep"),
+                            QStringLiteral("did not answer the sweep, so its present settings are "
+                                           "unknown; give all of --ip, --mask, --gateway and "
+                                           "--mac"));
+            } else {
+                // The settings to keep would be either device's; with all four given the
+                // change is the way out of the conflict, as the window's double-click is.
+                report.fail(QStringLiteral("conflict"),
+                            problem + QStringLiteral("; give all of --ip, --mask, --gateway and "
+                                                     "--mac to change whichever takes it"));
+            }
             report.end();
             return report.finish();
         }
@@ -232,18 +278,31 @@ int runNet(Invocation& in) {
         settings.gateway = gateway ? settings.gateway : swept(device->gateway);
         settings.mac = mac ? settings.mac : swept(device->mac);
     }
-    changeOne(report, address, settings, device_addresses(devices));
+    const std::size_t entry = report.size();
+    if (changeOne(report, address, settings, device_addresses(devices)) && wait) {
+        // After a conflict the record could be the other device's: only the address is known.
+        waitForDevices(report,
+                       {{entry, watchedDevice(device && !device->conflict ? device : nullptr,
+                                              address, QString::fromStdString(settings.ip),
+                                              QString::fromStdString(settings.mac))}},
+                       *wait, plan);
+    }
     return report.finish();
 }
 
-// Why a device may not get `target`; empty when it may.
-QString assignConflict(const std::vector<Device_Info>& devices, const QString& address,
-                       const QString& target) {
+// Why a device may not get `target` (the step and the words); empty when it may.
+std::pair<QString, QString> assignConflict(const std::vector<Device_Info>& devices,
+                                           const QString& address, const QString& target) {
     if (findDevice(devices, address) == nullptr) {
-        return QStringLiteral("did not answer the sweep");
+        return {QStringLiteral("check"), QStringLiteral("did not answer the sweep")};
+    }
+    const QString conflict = conflictProblem(devices, address);
+    if (!conflict.isEmpty()) {
+        return {QStringLiteral("conflict"), conflict};
     }
     if (target != address && findDevice(devices, target) != nullptr) {
-        return QStringLiteral("its new address %1 answered the sweep").arg(target);
+        return {QStringLiteral("check"),
+                QStringLiteral("its new address %1 answered the sweep").arg(target)};
     }
     return {};
 }
@@ -266,37 +325,49 @@ int runAssign(Invocation& in) {
                              .arg(addresses.size())
                              .arg(*from, addressText(last), network)};
     }
+    const std::optional<WaitRequest> wait = waitRequest(in, false);
     applyRequestTimeout(in);
 
-    const std::vector<Device_Info> devices = sweep(in);
+    const SweepPlan plan = sweepPlan(in);
+    const std::vector<Device_Info> devices = sweep(plan);
     Report report(in.json());
     QStringList targets;
-    QStringList conflicts;
+    std::vector<std::pair<QString, QString>> conflicts;
     for (int i = 0; i < addresses.size(); ++i) {
         targets << addressText(first + std::uint32_t(i));
-        conflicts << assignConflict(devices, addresses[i], targets.last());
+        conflicts.push_back(assignConflict(devices, addresses[i], targets.last()));
     }
-    const bool refused = std::any_of(conflicts.begin(), conflicts.end(),
-                                     [](const QString& c) { return !c.isEmpty(); });
+    const bool refused =
+        std::any_of(conflicts.begin(), conflicts.end(),
+                    [](const std::pair<QString, QString>& c) { return !c.first.isEmpty(); });
+    std::vector<WaitItem> waits;
     for (int i = 0; i < addresses.size(); ++i) {
         const QString& address = addresses[i];
         const Device_Info* device = findDevice(devices, address);
         report.begin(address).PutString("ip", utf8(targets[i]));
+        const auto& [step, conflict] = conflicts[std::size_t(i)];
         if (refused) {
-            report.fail(QStringLiteral("check"),
-                        conflicts[i].isEmpty()
-                            ? QStringLiteral("not changed: the range was refused")
-                            : conflicts[i] + QStringLiteral("; nothing was changed"));
+            report.fail(step.isEmpty() ? QStringLiteral("check") : step,
+                        conflict.isEmpty() ? QStringLiteral("not changed: the range was refused")
+                                           : conflict + QStringLiteral("; nothing was changed"));
             report.end();
         } else if (targets[i] == address) {
             report.line(QStringLiteral("has %1 already; left as it is").arg(address));
             report.end();
         } else {
-            changeOne(report, address,
-                      {utf8(targets[i]), mask ? utf8(*mask) : swept(device->mask),
-                       gateway ? utf8(*gateway) : swept(device->gateway), swept(device->mac)},
-                      device_addresses(devices));
+            const config::NetworkSettings settings{
+                utf8(targets[i]), mask ? utf8(*mask) : swept(device->mask),
+                gateway ? utf8(*gateway) : swept(device->gateway), swept(device->mac)};
+            const std::size_t entry = report.size();
+            if (changeOne(report, address, settings, device_addresses(devices))) {
+                waits.push_back(
+                    {entry, watchedDevice(device, address, QString::fromStdString(settings.ip),
+                                          QString::fromStdString(settings.mac))});
+            }
         }
+    }
+    if (wait) {
+        waitForDevices(report, waits, *wait, plan);
     }
     return report.finish();
 }
@@ -304,26 +375,31 @@ int runAssign(Invocation& in) {
 }  // namespace
 
 Command rebootCommand() {
-    static const QByteArray help = withRequestTimeout(kRebootHelp);
-    return {"reboot", "restart devices", help.constData(), {requestTimeoutOption()}, runReboot};
+    static const QByteArray help = withSweepOptions(
+        QString::fromUtf8(withRequestTimeout(kRebootHelp)).arg(waitHelp(false)).toUtf8());
+    return {"reboot", "restart devices", help.constData(),
+            QList<QCommandLineOption>{requestTimeoutOption()} + sweepOptions() + waitOptions(false),
+            runReboot};
 }
 
 Command netCommand() {
-    static const QByteArray help = withSweepOptions(withRequestTimeout(kNetHelp));
+    static const QByteArray help = withSweepOptions(
+        QString::fromUtf8(withRequestTimeout(kNetHelp)).arg(waitHelp(false)).toUtf8());
     return {"net", "change a device's address, mask, gateway or MAC, and restart it",
             help.constData(),
             QList<QCommandLineOption>{valued("ip"), valued("mask"), valued("gateway"),
                                       valued("mac"), requestTimeoutOption()} +
-                sweepOptions(),
+                sweepOptions() + waitOptions(false),
             runNet};
 }
 
 Command assignCommand() {
-    static const QByteArray help = withSweepOptions(withRequestTimeout(kAssignHelp));
+    static const QByteArray help = withSweepOptions(
+        QString::fromUtf8(withRequestTimeout(kAssignHelp)).arg(waitHelp(false)).toUtf8());
     return {"assign", "give devices consecutive addresses", help.constData(),
             QList<QCommandLineOption>{valued("from"), valued("mask"), valued("gateway"),
                                       requestTimeoutOption()} +
-                sweepOptions(),
+                sweepOptions() + waitOptions(false),
             runAssign};
 }
 

@@ -154,9 +154,24 @@ void Report::fail(const QString& step, const QString& message) {
     any_failed_ = true;
 }
 
+neb::CJsonObject& Report::resume(std::size_t index) {
+    current_ = entries_.at(index);
+    address_ = QString::fromStdString(current_.ReadText("address"));
+    bool ok = false;
+    failed_ = !(current_.ReadBool("ok", ok) && ok);
+    current_.RemoveMember("ok");
+    resumed_ = index;
+    return current_;
+}
+
 bool Report::end() {
     current_.PutBool("ok", !failed_);
-    entries_.push_back(current_);
+    if (resumed_ != npos) {
+        entries_[resumed_] = current_;
+        resumed_ = npos;
+    } else {
+        entries_.push_back(current_);
+    }
     return !failed_;
 }
 

@@ -66,6 +66,12 @@ public:
     // Ends the current entry; true when the device did its work.
     bool end();
 
+    // The number of entries ended so far; an entry's index is the count before its begin().
+    std::size_t size() const { return entries_.size(); }
+    // Takes up an ended entry again (a later stage of the same device, such as the wait after
+    // its restart): line(), fail() and end() apply to it, and end() puts it back in its place.
+    neb::CJsonObject& resume(std::size_t index);
+
     // Prints the JSON array (JSON mode) and returns the exit status.
     int finish();
 
@@ -76,6 +82,8 @@ private:
     QString address_;
     bool failed_ = false;
     bool any_failed_ = false;
+    std::size_t resumed_ = npos;
+    static constexpr std::size_t npos = std::size_t(-1);
 };
 
 }  // namespace corvane::cli

@@ -25,6 +25,11 @@ With --range or --target the probe goes by unicast to each address named instead
 --target, addresses after the options are targets too), and the sweep ends one second after
 the last reply that followed the last probe.
 
+Each device has a status: ok; conflict when another device (another MAC) answered with the
+same address, so that a command sent there could reach either; other-subnet when its address
+lies in none of the subnets of this computer's addresses, so that commands reach it only
+through a router (a device both in conflict and elsewhere shows conflict).
+
 Options:
   --kind KIND             only devices of this kind: tx (kinds 1102 and 1200), rx, kvm_rx
   --version-prefix TEXT   only devices whose firmware version starts with TEXT
@@ -38,35 +43,45 @@ Options:
   --verbose               the sweep's diagnostics on standard error
   -h, --help              this text
 
-Exit status: 0, also when no device answered; 2 for bad usage.
+Exit status: 0, also when no device answered; 1 when devices of the list are in conflict or a
+local address (or the unicast sweep) received the most replies a sweep reads (devices may be
+missing: a warning on standard error says so); 2 for bad usage.
 )";
 
-constexpr std::array<const char*, 7> kColumns{"ADDRESS", "KIND", "VERSION", "MASK",
-                                              "GATEWAY", "MAC",  "UPTIME"};
+constexpr std::size_t kColumnCount = 8;
+constexpr std::array<const char*, kColumnCount> kColumns{"ADDRESS", "KIND", "VERSION", "MASK",
+                                                         "GATEWAY", "MAC",  "UPTIME",  "STATUS"};
+
+// A conflict says more than the subnet: the address itself cannot be trusted.
+QString statusWord(const Device_Info& d) {
+    return d.conflict       ? QStringLiteral("conflict")
+           : d.other_subnet ? QStringLiteral("other-subnet")
+                            : QStringLiteral("ok");
+}
 
 // A device's columns. Device texts are read as UTF-8, invalid bytes replaced, so that every
 // form printed from them is valid UTF-8.
-std::array<QString, 7> columnsOf(const Device_Info& d) {
+std::array<QString, kColumnCount> columnsOf(const Device_Info& d) {
     return {QString::fromUtf8(d.ip),      QString::fromStdString(kind_text(d.type)),
             QString::fromUtf8(d.version), QString::fromUtf8(d.mask),
             QString::fromUtf8(d.gateway), QString::fromUtf8(d.mac),
-            QString::fromUtf8(d.uptime)};
+            QString::fromUtf8(d.uptime),  statusWord(d)};
 }
 
 void printTable(const std::vector<Device_Info>& devices) {
     if (devices.empty()) {
         return;
     }
-    std::vector<std::array<QString, 7>> rows;
-    std::array<QString, 7> header;
-    std::array<int, 7> width{};
+    std::vector<std::array<QString, kColumnCount>> rows;
+    std::array<QString, kColumnCount> header;
+    std::array<int, kColumnCount> width{};
     for (std::size_t c = 0; c < kColumns.size(); ++c) {
         header[c] = QString::fromLatin1(kColumns[c]);
         width[c] = header[c].size();
     }
     rows.push_back(header);
     for (const Device_Info& d : devices) {
-        std::array<QString, 7> row = columnsOf(d);
+        std::array<QString, kColumnCount> row = columnsOf(d);
         for (std::size_t c = 0; c < row.size(); ++c) {
             row[c] = printable(row[c]);
             width[c] = std::max(width[c], int(row[c].size()));
@@ -100,7 +115,7 @@ void printCsv(const std::vector<Device_Info>& devices) {
 void printJson(const std::vector<Device_Info>& devices) {
     std::vector<neb::CJsonObject> items;
     for (const Device_Info& d : devices) {
-        const std::array<QString, 7> texts = columnsOf(d);
+        const std::array<QString, kColumnCount> texts = columnsOf(d);
         neb::CJsonObject item;
         item.PutString("address", utf8(texts[0]));
         item.PutString("kind", utf8(texts[1]));
@@ -110,6 +125,7 @@ void printJson(const std::vector<Device_Info>& devices) {
         item.PutString("gateway", utf8(texts[4]));
         item.PutString("mac", utf8(texts[5]));
         item.PutString("uptime", utf8(texts[6]));
+        item.PutString("status", utf8(texts[7]));
         items.push_back(item);
     }
     sayJsonArray(items);
@@ -128,7 +144,8 @@ int runScan(Invocation& in) {
     const std::optional<int> kind = in.choice(QStringLiteral("kind"), {"tx", "rx", "kvm_rx"});
     const QByteArray prefix = in.value(QStringLiteral("version-prefix")).toUtf8();
 
-    std::vector<Device_Info> devices = sweep(in, in.positional());
+    bool incomplete = false;
+    std::vector<Device_Info> devices = sweep(in, in.positional(), &incomplete);
     devices.erase(std::remove_if(devices.begin(), devices.end(),
                                  [&](const Device_Info& d) {
                                      return (kind && int(device_group(d.type)) != *kind) ||
@@ -147,7 +164,9 @@ int runScan(Invocation& in) {
     } else {
         printTable(devices);
     }
-    return kExitOk;
+    const bool conflict = std::any_of(devices.begin(), devices.end(),
+                                      [](const Device_Info& d) { return d.conflict; });
+    return conflict || incomplete ? kExitFailed : kExitOk;
 }
 
 }  // namespace

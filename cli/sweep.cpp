@@ -1,11 +1,15 @@
 #include "cli/sweep.h"
 
+#include <QStringList>
+
 #include <optional>
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/output.h"
 #include "discovery/address_range.h"
 #include "discovery/device_order.h"
+#include "discovery/discovery_transport.h"
 #include "discovery/ipv4_address.h"
 #include "discovery/unicast_sweep.h"
 
@@ -51,38 +55,55 @@ QByteArray withSweepOptions(const QByteArray& help) {
     return text.replace("@SWEEP@\n", kSweepHelp);
 }
 
-std::vector<std::uint32_t> unicastTargets(const Invocation& in, const QStringList& more) {
+SweepPlan sweepPlan(const Invocation& in, const QStringList& more) {
     const QStringList ranges = listed(in, QStringLiteral("range"));
     const QStringList targets = listed(in, QStringLiteral("target")) + more;
     if (in.isSet(QStringLiteral("rate")) && ranges.isEmpty() && targets.isEmpty()) {
         throw UsageError{QStringLiteral("--rate goes with --range or --target")};
     }
-    in.integer(QStringLiteral("rate"), 1, unicast_highest_rate);
+    SweepPlan plan;
+    plan.rate =
+        in.integer(QStringLiteral("rate"), 1, unicast_highest_rate).value_or(unicast_default_rate);
     if (ranges.isEmpty() && targets.isEmpty()) {
-        return {};
+        return plan;
     }
-    const AddressPlan plan = plan_addresses(texts(ranges), texts(targets));
-    if (!plan.error.empty()) {
-        throw UsageError{QString::fromStdString(plan.error)};
+    AddressPlan addresses = plan_addresses(texts(ranges), texts(targets));
+    if (!addresses.error.empty()) {
+        throw UsageError{QString::fromStdString(addresses.error)};
     }
-    return plan.addresses;
+    plan.targets = std::move(addresses.addresses);
+    return plan;
 }
 
-std::vector<Device_Info> sweep(const Invocation& in, const QStringList& more) {
-    const std::vector<std::uint32_t> targets = unicastTargets(in, more);
+std::vector<Device_Info> sweep(const Invocation& in, const QStringList& more, bool* incomplete) {
+    return sweep(sweepPlan(in, more), incomplete);
+}
+
+std::vector<Device_Info> sweep(const SweepPlan& plan, bool* incomplete) {
     int nothing_found = 0;
     DeviceList& list = device_list();
-    if (targets.empty()) {
+    if (plan.targets.empty()) {
         list.collect_devices(nothing_found);
     } else {
-        list.collect_devices_from(targets,
-                                  in.integer(QStringLiteral("rate"), 1, unicast_highest_rate)
-                                      .value_or(unicast_default_rate),
-                                  nothing_found);
+        list.collect_devices_from(plan.targets, plan.rate, nothing_found);
     }
     // A sweep that found nothing leaves the list as it was; this process has no earlier one.
     std::vector<Device_Info> devices = nothing_found ? std::vector<Device_Info>{} : list.snapshot();
     order_for_table(devices);
+    const bool bound = list.last_report().bound_reached;
+    if (bound && plan.targets.empty()) {
+        error(QStringLiteral("warning: a local address received %1 replies, the most a sweep "
+                             "reads; devices beyond them may be missing")
+                  .arg(discovery_datagrams_per_socket));
+    } else if (bound) {
+        error(QStringLiteral("warning: the unicast sweep received %1 replies, the most it reads "
+                             "for %2 addresses; devices beyond them may be missing")
+                  .arg(unicast_datagram_bound(plan.targets.size()))
+                  .arg(plan.targets.size()));
+    }
+    if (incomplete != nullptr) {
+        *incomplete = bound;
+    }
     return devices;
 }
 
@@ -98,6 +119,24 @@ const Device_Info* findDevice(const std::vector<Device_Info>& devices, const QSt
         }
     }
     return nullptr;
+}
+
+QString conflictProblem(const std::vector<Device_Info>& devices, const QString& address) {
+    const std::optional<std::uint32_t> wanted = addressValue(address);
+    QStringList macs;
+    for (const Device_Info& d : devices) {
+        if (d.conflict && ipv4_value(d.ip) == wanted) {
+            macs << printable(QString::fromUtf8(d.mac));
+        }
+    }
+    if (macs.isEmpty()) {
+        return {};
+    }
+    return QStringLiteral(
+               "%1 devices answered the sweep with this address (MAC %2); the "
+               "command could reach either, so nothing was sent")
+        .arg(macs.size())
+        .arg(macs.join(QStringLiteral(", ")));
 }
 
 }  // namespace corvane::cli

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/sweep.h"
+#include "cli/wait.h"
 #include "discovery/device_order.h"
 #include "maintenance/batch.h"
 #include "maintenance/parallel_upgrade.h"
@@ -27,7 +29,8 @@ using maintenance::UpgradeStep;
 
 const char* const kHelp =
     R"(Usage: corvane-cli upgrade --image FILE [--kind tx|rx|kvm_rx] [--timeout SECONDS]
-                           [--parallel N] [--json] ADDR...
+                           [--parallel N] [--wait SECONDS [--expect-version PREFIX]]
+                           [--json] ADDR...
 
 Loads a firmware image into each device over TCP port 6000, one device after the other,
 100 ms apart (with --parallel N, up to N devices at a time, each over its own connection,
@@ -35,11 +38,17 @@ started in the order given); a device that confirms the image installs it and re
 The image's path (folders included) must hold the part of the name of the device's kind:
 update_app_tx for TX, update_app_application-vwc for RX, update_app_application-kvm_rx for
 KVM_RX. The kind comes from a sweep, which every device must answer, or from --kind for all
-of them.
+of them. An address that two devices answered the sweep with is refused (step conflict).
+With --wait the sweep runs also with --kind, for the versions before, and each device that
+took the image is waited for once the batch is done and its new version reported.
 
 On a terminal a line shows each device's progress (percentage, MB/s, time left), one line
 per device at work, redrawn in place; otherwise a line is written at every tenth of the image.
 A summary line ends the run.
+
+Ctrl-C stops the run after the device being loaded (with --parallel, after the devices being
+loaded; an image is never cut off); the devices not tried are reported as such (step
+"stopped") and the summary follows. A second Ctrl-C ends the program at once.
 
 Options:
   --image FILE            the firmware image
@@ -48,11 +57,13 @@ Options:
                           out, each reply (default 6 for the connection, 20 for the others)
   --parallel N            up to N devices at the same time (1 to 32, default 1)
 @SWEEP@
-  --json                  a JSON array, one object per device, instead of lines
+%1  --json                  a JSON array, one object per device, instead of lines
   -h, --help              this text
 
-Exit status: 0 when every device took the image; 1 when any did not (the step says where:
-sweep, kind, name-rule, file, connect, start, image, finish, end); 2 for bad usage.
+Exit status: 0 when every device took the image (and, with --wait, came back in time with a
+version that starts with PREFIX); 1 when any did not (the step says where: sweep, conflict,
+kind, name-rule, file, connect, start, image, finish, end, stopped, wait, version); 2 for bad
+usage.
 )";
 
 const QStringList kKinds{"tx", "rx", "kvm_rx"};
@@ -267,15 +278,18 @@ int runUpgrade(Invocation& in) {
     // gives it.
     const QString image = QFileInfo(given).absoluteFilePath();
     const std::optional<int> given_kind = in.choice(QStringLiteral("kind"), kKinds);
-    maintenance::UpgradeWaits waits;
+    maintenance::UpgradeWaits exchange;
     if (in.isSet(QStringLiteral("timeout"))) {
-        waits.connect_ms = waits.exchange_ms = in.timeoutMs(1, 0);
+        exchange.connect_ms = exchange.exchange_ms = in.timeoutMs(1, 0);
     }
     const int parallel =
         in.integer(QStringLiteral("parallel"), 1, maintenance::kMostParallelUpgrades).value_or(1);
-    unicastTargets(in);
+    const std::optional<WaitRequest> wait = waitRequest(in, true);
+    // Checked also when no sweep runs, so that a wrong range is never passed over silently.
+    const SweepPlan plan = sweepPlan(in);
 
-    const std::vector<Device_Info> devices = given_kind ? std::vector<Device_Info>{} : sweep(in);
+    const std::vector<Device_Info> devices =
+        given_kind && !wait ? std::vector<Device_Info>{} : sweep(plan);
 
     QVector<maintenance::UpgradeTarget> targets;
     for (const QString& address : addresses) {
@@ -294,12 +308,15 @@ int runUpgrade(Invocation& in) {
     QStringList failed;
     // One line per device at work, by its place in the list.
     std::map<int, ProgressLine> progress;
+    std::vector<WaitItem> waits;
     maintenance::UpgradeEvents events;
     // A device without a kind the image can be for is passed by, its failure told. Its entry
     // begins and ends at once, so entries of devices at work together never interleave.
     events.started = [&](int i) {
         const maintenance::UpgradeTarget& target = targets[i];
-        if (!target.type.isEmpty() && kKinds.contains(target.type.toLower())) {
+        const QString conflict = conflictProblem(devices, target.address);
+        if (conflict.isEmpty() && !target.type.isEmpty() &&
+            kKinds.contains(target.type.toLower())) {
             progress.emplace(i, ProgressLine(target.address, terminal, shared, i));
             return true;
         }
@@ -307,7 +324,9 @@ int runUpgrade(Invocation& in) {
             board.hide();
         }
         report.begin(target.address);
-        if (target.type.isEmpty()) {
+        if (!conflict.isEmpty()) {
+            report.fail(QStringLiteral("conflict"), conflict);
+        } else if (target.type.isEmpty()) {
             report.fail(QStringLiteral("sweep"),
                         QStringLiteral("did not answer the sweep, so its kind is unknown; "
                                        "give --kind to upgrade it without one"));
@@ -334,12 +353,14 @@ int runUpgrade(Invocation& in) {
         entry.PutString("kind", utf8(targets[i].type));
         entry.PutInt64("bytes", outcome.bytes_sent);
         if (outcome.step == UpgradeStep::Done) {
+            waits.push_back({report.size(), watchedDevice(findDevice(devices, targets[i].address),
+                                                          targets[i].address)});
             const double seconds = line.seconds();
             report.line(QStringLiteral("upgraded (%1 bytes in %2 s); restarting")
                             .arg(outcome.bytes_sent)
                             .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
         } else {
-            const auto [step, message] = failureOf(outcome, waits, targets[i].type);
+            const auto [step, message] = failureOf(outcome, exchange, targets[i].type);
             report.fail(step, message);
         }
         if (!report.end()) {
@@ -350,14 +371,36 @@ int runUpgrade(Invocation& in) {
             board.show();
         }
     };
-    maintenance::upgrade_devices_parallel(targets, image, events, parallel, waits);
+    int taken = 0;
+    {
+        const InterruptStop interrupt;
+        taken = maintenance::upgrade_devices_parallel(targets, image, events, parallel, exchange,
+                                                      &interrupt.stopRequested());
+    }
     board.hide();
+    // Devices a Ctrl-C left: not upgraded, so the run does not count as a success.
+    QStringList not_tried;
+    for (int i = taken; i < targets.size(); ++i) {
+        report.begin(targets[i].address);
+        report.fail(QStringLiteral("stopped"),
+                    QStringLiteral("not tried: the run was stopped by Ctrl-C"));
+        report.end();
+        not_tried << targets[i].address;
+    }
+    // A stopped run ends now: the operator asked to stop, not to wait for the restarts.
+    if (wait && not_tried.isEmpty()) {
+        // The summary counts a device as upgraded only when it also came back as expected.
+        failed << waitForDevices(report, waits, *wait, plan);
+    }
     if (!in.json()) {
         say(QStringLiteral("upgraded %1 of %2 %3")
-                .arg(addresses.size() - failed.size())
+                .arg(taken - failed.size())
                 .arg(addresses.size())
                 .arg(addresses.size() == 1 ? "device" : "devices") +
-            (failed.isEmpty() ? QString() : QStringLiteral("; failed: ") + failed.join(", ")));
+            (failed.isEmpty() ? QString() : QStringLiteral("; failed: ") + failed.join(", ")) +
+            (not_tried.isEmpty()
+                 ? QString()
+                 : QStringLiteral("; stopped, not tried: ") + not_tried.join(", ")));
     }
     return report.finish();
 }
@@ -365,12 +408,13 @@ int runUpgrade(Invocation& in) {
 }  // namespace
 
 Command upgradeCommand() {
-    static const QByteArray help = withSweepOptions(kHelp);
+    static const QByteArray help =
+        withSweepOptions(QString::fromUtf8(kHelp).arg(waitHelp(true)).toUtf8());
     return {"upgrade", "load a firmware image into devices, one after the other or N at a time",
             help.constData(),
             QList<QCommandLineOption>{valued("image"), valued("kind"), valued("timeout"),
                                       valued("parallel")} +
-                sweepOptions(),
+                sweepOptions() + waitOptions(true),
             runUpgrade};
 }
 

@@ -2,8 +2,10 @@
 
 #include <QEvent>
 
+#include <memory>
 #include <utility>
 
+#include "dialogs/job_runner.h"
 #include "messages/notice.h"
 #include "protocol/config_commands.h"
 #include "ui_network_set.h"
@@ -65,9 +67,19 @@ void Network_Set::on_define_clicked() {
         ui->gatewayEdit->text().toStdString(),
         ui->macEdit->text().toStdString(),
     };
-    const corvane::config::NetworkChange change = corvane::config::changeNetwork(
-        device_address, settings,
-        searched_addresses ? searched_addresses() : std::vector<std::string>{});
+    auto change = std::make_shared<corvane::config::NetworkChange>();
+    // The commands run on the worker; the window stays modal and shows the outcome after.
+    corvane::JobRunner::of(runner_, this)
+        ->start(
+            [change, address = device_address, settings,
+             searched = searched_addresses ? searched_addresses() : std::vector<std::string>{}] {
+                *change = corvane::config::changeNetwork(address, settings, searched);
+            },
+            [this, change] { showOutcome(*change); });
+}
+
+void Network_Set::showOutcome(const corvane::config::NetworkChange& change) {
+    using corvane::config::NetworkOutcome;
     switch (change.outcome) {
         // Nothing was sent; the window stays open with what the operator typed.
         case NetworkOutcome::FieldTooLong:

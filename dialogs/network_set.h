@@ -7,8 +7,13 @@
 #include <vector>
 
 #include "json/json_document.h"
+#include "protocol/config_commands.h"
 
 class QEvent;
+
+namespace corvane {
+class JobRunner;
+}
 
 namespace Ui {
 class Network_Set;
@@ -23,6 +28,10 @@ class Network_Set : public QWidget {
 public:
     explicit Network_Set(QWidget* parent = nullptr);
     ~Network_Set() override;
+
+    // The worker its writes run on, shared with the main window; without one the window
+    // makes its own.
+    void set_runner(corvane::JobRunner* runner) { runner_ = runner; }
 
     // `info` holds "setIp", "setMask", "setGateway" and "setMac" (a missing member gives an
     // empty text); "setIp" is where both commands go. `row` is the device's table row.
@@ -42,7 +51,10 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void showOutcome(const corvane::config::NetworkChange& change);
+
     Ui::Network_Set* ui;
+    corvane::JobRunner* runner_ = nullptr;
     // The device's present address; the "IP" typed in the form only travels inside the command.
     std::string device_address;
     std::function<std::vector<std::string>()> searched_addresses;

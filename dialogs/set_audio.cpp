@@ -2,6 +2,9 @@
 
 #include <QEvent>
 
+#include <memory>
+
+#include "dialogs/job_runner.h"
 #include "messages/notice.h"
 #include "protocol/config_commands.h"
 #include "ui_set_audio.h"
@@ -16,7 +19,10 @@ Set_Audio::~Set_Audio() {
 }
 
 int Set_Audio::get_audio_param(const char* ip, neb::CJsonObject command) {
-    const corvane::config::RxAudio audio = corvane::config::readRxAudio(ip, command);
+    return show_audio(ip, corvane::config::readRxAudio(ip, command));
+}
+
+int Set_Audio::show_audio(const char* ip, const corvane::config::RxAudio& audio) {
     if (!audio.usable) {
         return 0;
     }
@@ -34,9 +40,15 @@ void Set_Audio::on_set_button_clicked() {
     // choice when it is read back, whatever the write's reply said.
     const int display_id = ui->video_out->currentIndex() + 1;
     const int ao_dev_id = ui->audio_out->currentIndex() + 1;
-    const corvane::config::WriteResult result =
-        corvane::config::changeRxAudio(ui->ipaddr->text().toStdString(), display_id, ao_dev_id);
-    finishAudioWrite(this, result.accepted, QStringLiteral("音频设置失败，请检查输出设备"));
+    auto accepted = std::make_shared<bool>(false);
+    corvane::JobRunner::of(runner_, this)
+        ->start(
+            [accepted, address = ui->ipaddr->text().toStdString(), display_id, ao_dev_id] {
+                *accepted = corvane::config::changeRxAudio(address, display_id, ao_dev_id).accepted;
+            },
+            [this, accepted] {
+                finishAudioWrite(this, *accepted, QStringLiteral("音频设置失败，请检查输出设备"));
+            });
 }
 
 void Set_Audio::on_cancel_button_clicked() {

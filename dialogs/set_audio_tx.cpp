@@ -2,6 +2,9 @@
 
 #include <QEvent>
 
+#include <memory>
+
+#include "dialogs/job_runner.h"
 #include "messages/notice.h"
 #include "protocol/config_commands.h"
 #include "ui_set_audio_tx.h"
@@ -16,12 +19,15 @@ Set_audio_tx::~Set_audio_tx() {
 }
 
 int Set_audio_tx::get_audio_param(const char* ip, neb::CJsonObject command) {
-    const corvane::config::TxAudio audio = corvane::config::readTxAudio(ip, command);
+    show_audio(ip, corvane::config::readTxAudio(ip, command));
+    return 1;
+}
+
+void Set_audio_tx::show_audio(const char* ip, const corvane::config::TxAudio& audio) {
     // "AudioIn" is the list position itself (0 HDMI, 1 the jack).
     const bool known_input = audio.audio_in == 0 || audio.audio_in == 1;
     ui->audio_out->setCurrentIndex(known_input ? audio.audio_in : -1);
     ui->ipaddr->setText(QString::fromUtf8(ip));
-    return 1;
 }
 
 void Set_audio_tx::on_cancel_button_clicked() {
@@ -31,9 +37,16 @@ void Set_audio_tx::on_cancel_button_clicked() {
 void Set_audio_tx::on_set_button_clicked() {
     // No selection is sent as -1: the device judges it. Success needs the device to hold the
     // choice when it is read back, whatever the write's reply said.
-    const corvane::config::WriteResult result = corvane::config::changeTxAudio(
-        ui->ipaddr->text().toStdString(), ui->audio_out->currentIndex());
-    finishAudioWrite(this, result.accepted, QStringLiteral("音频设置失败，请检查输入设备"));
+    auto accepted = std::make_shared<bool>(false);
+    corvane::JobRunner::of(runner_, this)
+        ->start(
+            [accepted, address = ui->ipaddr->text().toStdString(),
+             input = ui->audio_out->currentIndex()] {
+                *accepted = corvane::config::changeTxAudio(address, input).accepted;
+            },
+            [this, accepted] {
+                finishAudioWrite(this, *accepted, QStringLiteral("音频设置失败，请检查输入设备"));
+            });
 }
 
 void Set_audio_tx::changeEvent(QEvent* event) {

@@ -3,8 +3,13 @@
 #include <QWidget>
 
 #include "json/json_document.h"
+#include "protocol/config_commands.h"
 
 class QEvent;
+
+namespace corvane {
+class JobRunner;
+}
 
 namespace Ui {
 class Set_audio_tx;
@@ -19,9 +24,15 @@ public:
     explicit Set_audio_tx(QWidget* parent = nullptr);
     ~Set_audio_tx() override;
 
+    // The worker its writes run on, shared with the main window; without one the window
+    // makes its own.
+    void set_runner(corvane::JobRunner* runner) { runner_ = runner; }
+
     // Reads the transmitter's input with `command` (3052) and always returns 1: without a
     // usable "AudioIn" the list shows no selection, and the address is set all the same.
     int get_audio_param(const char* ip, neb::CJsonObject command);
+    // Puts a finished read into the form (the read may have run on another thread).
+    void show_audio(const char* ip, const corvane::config::TxAudio& audio);
 
 public slots:
     void on_cancel_button_clicked();
@@ -32,4 +43,5 @@ protected:
 
 private:
     Ui::Set_audio_tx* ui;
+    corvane::JobRunner* runner_ = nullptr;
 };

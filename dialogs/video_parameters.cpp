@@ -3,6 +3,9 @@
 #include <QEvent>
 #include <QIntValidator>
 
+#include <memory>
+
+#include "dialogs/job_runner.h"
 #include "messages/notice.h"
 #include "messages/operator_messages.h"
 #include "ui_video_parameters.h"
@@ -144,8 +147,17 @@ void Video_Parameters::on_setButton_clicked() {
 
     // The address field holds at most 15 bytes of address, as the device table gives it.
     const QByteArray address = ui->ipEdit->text().toUtf8().left(15);
-    // Success is what the device holds when read back, not what its reply says.
-    switch (video::changeStream(address.constData(), write).status) {
+    // Success is what the device holds when read back, not what its reply says. The write
+    // and its read-back run on the worker.
+    auto status = std::make_shared<video::WriteStatus>(video::WriteStatus::NotAccepted);
+    corvane::JobRunner::of(runner_, this)
+        ->start([status, address,
+                 write] { *status = video::changeStream(address.constData(), write).status; },
+                [this, status] { showWriteStatus(*status); });
+}
+
+void Video_Parameters::showWriteStatus(corvane::video::WriteStatus status) {
+    switch (status) {
         case video::WriteStatus::CustomSizeMissing:
             showNotice(QStringLiteral("请填入分辨率宽高"));
             break;

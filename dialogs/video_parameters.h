@@ -12,6 +12,10 @@ class QComboBox;
 class QEvent;
 class QLineEdit;
 
+namespace corvane {
+class JobRunner;
+}
+
 namespace Ui {
 class Video_Parameters;
 }
@@ -24,6 +28,10 @@ class Video_Parameters : public QWidget {
 public:
     explicit Video_Parameters(QWidget* parent = nullptr);
     ~Video_Parameters() override;
+
+    // The worker its writes run on, shared with the main window; without one the window
+    // makes its own.
+    void set_runner(corvane::JobRunner* runner) { runner_ = runner; }
 
     // Reads the streams of the transmitter at `address` with `command` (1022) and, when its
     // main stream uses the custom resolution, that resolution; fills the tabs from the reply.
@@ -56,8 +64,10 @@ private:
 
     void showStream(const StreamTab& tab, const corvane::video::Stream& stream);
     corvane::video::Stream streamOf(const StreamTab& tab) const;
+    void showWriteStatus(corvane::video::WriteStatus status);
 
     Ui::Video_Parameters* ui;
+    corvane::JobRunner* runner_ = nullptr;
     std::array<StreamTab, corvane::video::kStreamCount> tabs_;
     // Per tab: the last read gave all of its stream's values, so the tab may be written.
     std::array<bool, corvane::video::kStreamCount> stream_read_{};

@@ -1,6 +1,8 @@
 #include "discovery/device_list.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,22 +39,54 @@ std::vector<std::string> device_addresses(const std::vector<Device_Info>& device
     return addresses;
 }
 
+void mark_address_conflicts(std::vector<Device_Info>& devices) {
+    std::map<std::string, int> count;
+    for (const Device_Info& d : devices) {
+        ++count[d.ip];
+    }
+    for (Device_Info& d : devices) {
+        d.conflict = count[d.ip] > 1;
+    }
+}
+
+void mark_other_subnets(std::vector<Device_Info>& devices,
+                        const std::vector<LocalSubnet>& subnets) {
+    for (Device_Info& d : devices) {
+        const std::optional<std::uint32_t> address = ipv4_value(d.ip);
+        d.other_subnet =
+            address && std::none_of(subnets.begin(), subnets.end(),
+                                    [&](const LocalSubnet& s) { return s.contains(*address); });
+    }
+}
+
 void DeviceList::collect_devices(int& nothing_found) {
     std::unique_ptr<char[]> result(new char[result_capacity]);
     result[0] = '\0';
-    search_device(result.get(), result_capacity);
-    refill_from_text(result.get(), nothing_found);
+    SweepReport swept;
+    search_device(result.get(), result_capacity, &swept);
+    refill_from_text(result.get(), nothing_found, &swept.subnets);
+    std::lock_guard<std::mutex> lock(mutex);
+    report = std::move(swept);
 }
 
 void DeviceList::collect_devices_from(const std::vector<std::uint32_t>& targets, int rate,
                                       int& nothing_found) {
     std::unique_ptr<char[]> result(new char[result_capacity]);
     result[0] = '\0';
-    search_addresses(targets, rate, result.get(), result_capacity);
-    refill_from_text(result.get(), nothing_found);
+    SweepReport swept;
+    search_addresses(targets, rate, result.get(), result_capacity, &swept);
+    refill_from_text(result.get(), nothing_found, &swept.subnets);
+    std::lock_guard<std::mutex> lock(mutex);
+    report = std::move(swept);
 }
 
-void DeviceList::refill_from_text(const char* text, int& nothing_found) {
+SweepReport DeviceList::last_report() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return report;
+}
+
+void DeviceList::refill_from_text(const char* text, int& nothing_found,
+                                  const std::vector<LocalSubnet>* subnets) {
     if (std::strlen(text) < min_result_length) {
         nothing_found = 1;
         return;
@@ -91,6 +125,10 @@ void DeviceList::refill_from_text(const char* text, int& nothing_found) {
     if (found.empty()) {
         nothing_found = 1;
         return;
+    }
+    mark_address_conflicts(found);
+    if (subnets != nullptr) {
+        mark_other_subnets(found, *subnets);
     }
     std::lock_guard<std::mutex> lock(mutex);
     devices = std::move(found);

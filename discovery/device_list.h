@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "discovery/sweep_report.h"
+
 // One discovered device. Plain fixed-size record, copied by value; texts NUL-terminated.
 struct Device_Info {
     char ip[16];
@@ -17,6 +19,12 @@ struct Device_Info {
     char gateway[16];
     char mac[18];
     char uptime[20];
+    // Another device (another MAC) answered the same sweep with the same address: an action
+    // sent to the address could reach either.
+    bool conflict;
+    // The address lies in none of the local subnets the sweep probed from: reachable only
+    // through a router, if at all.
+    bool other_subnet;
 };
 
 // Copies `text` into a field of `capacity` bytes with its NUL. A longer text is cut at the
@@ -31,6 +39,11 @@ void copy_field(char (&field)[N], std::string_view text) {
 // The address texts of the devices, in their order.
 std::vector<std::string> device_addresses(const std::vector<Device_Info>& devices);
 
+// Sets `conflict` on every record whose address another record has too.
+void mark_address_conflicts(std::vector<Device_Info>& devices);
+// Sets `other_subnet` on every record whose address lies in none of `subnets`.
+void mark_other_subnets(std::vector<Device_Info>& devices, const std::vector<LocalSubnet>& subnets);
+
 // The process-wide list of discovered devices, in the order the sweep accepted them.
 class DeviceList {
 public:
@@ -40,7 +53,8 @@ public:
     static constexpr std::size_t min_result_length = 50;
 
     // Runs one sweep and refills the list from it. Sets `nothing_found` to 1 when the sweep
-    // found nothing; the list then keeps its previous content.
+    // found nothing; the list then keeps its previous content. The records are marked for
+    // conflicts and for the subnets the sweep probed from.
     void collect_devices(int& nothing_found);
     // The same with the unicast sweep of `targets` (address values) at `rate` probes a second.
     void collect_devices_from(const std::vector<std::uint32_t>& targets, int rate,
@@ -49,8 +63,13 @@ public:
     // Refills the list from a collected text ({"ProtocolCode":999,"Parameters":[...]}).
     // A reply whose "IpAddr" is not a dotted IPv4 address gives no record (it is logged); when
     // no reply gives one, the sweep found nothing. The record's `ip` is the canonical text of
-    // the address (parts decimal, without leading zeros).
-    void refill_from_text(const char* text, int& nothing_found);
+    // the address (parts decimal, without leading zeros). Records that share an address are
+    // marked as conflicts; with `subnets` given, records outside all of them as other subnet.
+    void refill_from_text(const char* text, int& nothing_found,
+                          const std::vector<LocalSubnet>* subnets = nullptr);
+
+    // What the last sweep of collect_devices told besides its replies (the bound warning).
+    SweepReport last_report();
 
     // A copy of the records, taken under the mutex.
     std::vector<Device_Info> snapshot();
@@ -58,6 +77,7 @@ public:
 private:
     std::mutex mutex;
     std::vector<Device_Info> devices;
+    SweepReport report;
 };
 
 // The one device list, created on first use and never destroyed.

@@ -72,10 +72,20 @@ bool handle_datagram(const char* data, std::size_t length) {
     if (std::optional<std::string> canonical = canonical_ipv4(address)) {
         address = std::move(*canonical);
     }
+    // Keyed by address and MAC: a second device with the same address is a conflict to show,
+    // not a repeat to drop.
+    std::string key = std::move(address);
+    const std::string mac = reply.Member("NetConfig").Element(0).ReadText("Mac");
+    if (!mac.empty()) {
+        key += ' ';
+        for (const char c : mac) {
+            key += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+        }
+    }
     bool fresh;
     {
         std::lock_guard<std::mutex> lock(seen_mutex);
-        fresh = seen_addresses.insert(address).second;
+        fresh = seen_addresses.insert(std::move(key)).second;
     }
     if (fresh && parsed) {
         append_reply(reply);
@@ -150,12 +160,28 @@ bool is_probe_entry(const QNetworkAddressEntry& entry) {
     return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
 }
 
-void receive_replies(sock::native_socket descriptor) {
-    static const SweepEnd never;
-    receive_replies_until(descriptor, never);
+LocalSubnet entry_subnet(const QNetworkAddressEntry& entry) {
+    return {entry.ip().toIPv4Address(), entry.netmask().toIPv4Address()};
 }
 
-void receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) {
+std::vector<LocalSubnet> local_probe_subnets() {
+    std::vector<LocalSubnet> subnets;
+    for (const QNetworkInterface& local : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : local.addressEntries()) {
+            if (is_probe_entry(entry)) {
+                subnets.push_back(entry_subnet(entry));
+            }
+        }
+    }
+    return subnets;
+}
+
+bool receive_replies(sock::native_socket descriptor) {
+    static const SweepEnd never;
+    return receive_replies_until(descriptor, never);
+}
+
+bool receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) {
     using clock = SweepEnd::clock;
     constexpr long silence_ms = discovery_wait_seconds * 1000;
     int count = 0;
@@ -189,6 +215,8 @@ void receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) 
             }
         } while (accepted && count < discovery_datagrams_per_socket);
         if (count >= discovery_datagrams_per_socket) {
+            qDebug() << "socket stopped at its bound of" << discovery_datagrams_per_socket
+                     << "datagrams; later replies are not read";
             break;
         }
     }
@@ -210,9 +238,10 @@ void receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) 
         }
     }
     sock::closesocket(descriptor);
+    return count >= discovery_datagrams_per_socket;
 }
 
-int search_device(char* result, std::size_t capacity) {
+int search_device(char* result, std::size_t capacity, SweepReport* report) {
     ReplyCollection collection(capacity);
 
     // Each QUdpSocket keeps the socket it bound; the receive thread gets a duplicate descriptor
@@ -221,6 +250,7 @@ int search_device(char* result, std::size_t capacity) {
     // someone else after the thread's close.
     std::vector<std::unique_ptr<QUdpSocket>> sockets;
     std::vector<sock::native_socket> descriptors;
+    std::vector<LocalSubnet> subnets;
     for (const QNetworkInterface& local : QNetworkInterface::allInterfaces()) {
         for (const QNetworkAddressEntry& entry : local.addressEntries()) {
             if (!is_probe_entry(entry)) {
@@ -237,6 +267,7 @@ int search_device(char* result, std::size_t capacity) {
             }
             sockets.push_back(std::move(socket));
             descriptors.push_back(descriptor);
+            subnets.push_back(entry_subnet(entry));
         }
     }
     qDebug() << "m_udpSocket length" << static_cast<int>(descriptors.size());
@@ -249,6 +280,7 @@ int search_device(char* result, std::size_t capacity) {
     destination.sin_addr.s_addr = inet_addr(discovery_address);
 
     SweepEnd sweep_end;
+    std::atomic<bool> bound_reached{false};
     std::vector<std::thread> threads;
     threads.reserve(descriptors.size());
     for (sock::native_socket descriptor : descriptors) {
@@ -269,7 +301,11 @@ int search_device(char* result, std::size_t capacity) {
             sock::set_receive_timeout(descriptor, discovery_wait_seconds);
         }
         try {
-            threads.emplace_back(receive_replies_until, descriptor, std::cref(sweep_end));
+            threads.emplace_back([descriptor, &sweep_end, &bound_reached] {
+                if (receive_replies_until(descriptor, sweep_end)) {
+                    bound_reached = true;
+                }
+            });
         } catch (const std::system_error&) {
             qDebug() << "receive thread not started";
             sock::closesocket(descriptor);
@@ -284,6 +320,10 @@ int search_device(char* result, std::size_t capacity) {
 
     const int status = collection.write(result, capacity);
     sockets.clear();
+    if (report != nullptr) {
+        report->bound_reached = bound_reached;
+        report->subnets = std::move(subnets);
+    }
 
     const QTime end = QTime::currentTime();
     qDebug() << "接收数据的时间" << start << "到" << end;

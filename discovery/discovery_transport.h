@@ -9,8 +9,10 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "discovery/socket_compat.h"
+#include "discovery/sweep_report.h"
 #include "json/json_document.h"
 
 class QNetworkAddressEntry;
@@ -23,14 +25,17 @@ static_assert(discovery_probe_length == 48, "the probe is 48 bytes");
 inline constexpr const char* discovery_address = "255.255.255.255";
 inline constexpr unsigned short discovery_port = 61111;
 inline constexpr std::size_t discovery_datagram_capacity = 1400;
-inline constexpr int discovery_datagrams_per_socket = 255;
+// A sweep reads at most this many datagrams per socket: enough for a /22 of devices answering
+// twice, while a flood still cannot keep a receive thread reading without end.
+inline constexpr int discovery_datagrams_per_socket = 4096;
 inline constexpr std::size_t discovery_address_capacity = 1024;
 inline constexpr long discovery_wait_seconds = 1;
 // A sweep takes replies until this long after its last probe left: a host that answers just
 // under every second would otherwise keep it, and the window, busy without end.
 inline constexpr std::chrono::milliseconds discovery_sweep_limit{5000};
-// Room for a burst of 255 full-size replies with the kernel's per-datagram overhead.
-inline constexpr int discovery_receive_buffer = 255 * 4096;
+// Room for a burst of many full-size replies with the kernel's per-datagram overhead; the
+// kernel caps it at its own limit, and the thread reads while the burst comes in.
+inline constexpr int discovery_receive_buffer = 16 * 1024 * 1024;
 
 // The "ProtocolCode" that heads the collected replies; no device command has it.
 inline constexpr std::int32_t discovery_result_code = 999;
@@ -38,7 +43,9 @@ inline constexpr std::int32_t discovery_result_code = 999;
 // Collected replies of the running sweep: {"ProtocolCode":999,"Parameters":[...]}.
 extern neb::CJsonObject search_result;
 extern std::mutex result_mutex;
-// "IpAddr" texts accepted in the running sweep.
+// Keys of the replies accepted in the running sweep: the "IpAddr" text, followed by " " and
+// the "Mac" text (upper case) when the reply has one. Two devices that answer with one address
+// are both kept, and the conflict is seen; one device heard twice is kept once.
 extern std::set<std::string> seen_addresses;
 extern std::mutex seen_mutex;
 
@@ -49,6 +56,10 @@ extern void (*reply_handling_hook)(const char* data, std::size_t length);
 // Whether an address entry of a local interface gets a probe socket: IPv4, with a broadcast
 // address, and not 127.0.0.1.
 bool is_probe_entry(const QNetworkAddressEntry& entry);
+// The subnet of an address entry.
+LocalSubnet entry_subnet(const QNetworkAddressEntry& entry);
+// The subnets of all local address entries that would get a probe socket.
+std::vector<LocalSubnet> local_probe_subnets();
 
 // When a sweep stops taking replies. Unset (no end) until the last probe has left, and for a
 // receive thread outside a sweep.
@@ -87,12 +98,13 @@ bool take_reply(const char* data, std::size_t length) noexcept;
 // that would not fit are left out, so the text is always a whole document. Returns 0; -1 when
 // `result` cannot hold even the empty document (37 bytes), in which case it holds "" if it has room
 // for the NUL. One sweep at a time: a second caller waits for the first.
-int search_device(char* result, std::size_t capacity);
+// `report`, when given, receives the bound warning and the probed subnets.
+int search_device(char* result, std::size_t capacity, SweepReport* report = nullptr);
 
-// Receive thread body: reads the replies of one socket until a one-second silence or the
-// 255th datagram, then closes the descriptor. A reply whose handling fails is dropped with a
-// log line; nothing leaves the thread.
-void receive_replies(corvane::sock::native_socket descriptor);
+// Receive thread body: reads the replies of one socket until a one-second silence or its
+// datagram bound, then closes the descriptor. A reply whose handling fails is dropped with a
+// log line; nothing leaves the thread. True when the bound stopped it.
+bool receive_replies(corvane::sock::native_socket descriptor);
 // The same within a sweep: at `end` the thread stops waiting; what is still queued then, or
 // read after it, is dropped, each datagram with a log line.
-void receive_replies_until(corvane::sock::native_socket descriptor, const SweepEnd& end);
+bool receive_replies_until(corvane::sock::native_socket descriptor, const SweepEnd& end);

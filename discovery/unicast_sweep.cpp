@@ -45,11 +45,15 @@ bool read_until(sock::native_socket descriptor, clock::time_point until, long* c
 }  // namespace
 
 int search_addresses(const std::vector<std::uint32_t>& targets, int rate, char* result,
-                     std::size_t capacity) {
+                     std::size_t capacity, SweepReport* report) {
     if (rate < 1) {
         rate = 1;
     }
     ReplyCollection collection(capacity);
+    if (report != nullptr) {
+        *report = SweepReport{};
+        report->subnets = local_probe_subnets();
+    }
     sock::startup();
     const sock::native_socket descriptor = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (descriptor == sock::invalid_socket) {
@@ -64,9 +68,7 @@ int search_addresses(const std::vector<std::uint32_t>& targets, int rate, char* 
     ::bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof(local));
     sock::set_int_option(descriptor, SOL_SOCKET, SO_RCVBUF, discovery_receive_buffer);
 
-    // A device answers once, a faulty one twice; more than that from a list of this size is
-    // a flood, which must not keep the sweep reading without end.
-    const long bound = long(targets.size()) * 4 + discovery_datagrams_per_socket;
+    const long bound = unicast_datagram_bound(targets.size());
     long count = 0;
     bool open = true;
     const clock::time_point start = clock::now();
@@ -103,6 +105,9 @@ int search_addresses(const std::vector<std::uint32_t>& targets, int rate, char* 
         open = read_until(descriptor, quiet < limit ? quiet : limit, &count, bound, &last_reply);
     }
     sock::closesocket(descriptor);
+    if (report != nullptr) {
+        report->bound_reached = count >= bound;
+    }
     qDebug() << "unicast sweep:" << long(targets.size()) << "probes," << count << "datagrams in"
              << std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start).count()
              << "ms";

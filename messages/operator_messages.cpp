@@ -48,6 +48,15 @@ QMessageBox::StandardButton OperatorMessages::information(QWidget* parent, const
     return QMessageBox::information(parent, title, text, QMessageBox::Ok);
 }
 
+bool OperatorMessages::question(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox::StandardButton answer;
+    if (!takeAnswer(Kind::Question, parent, title, text, &answer)) {
+        answer = QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                       QMessageBox::No);
+    }
+    return answer == QMessageBox::Yes;
+}
+
 void OperatorMessages::about(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox::StandardButton answer;
     if (takeAnswer(Kind::About, parent, title, text, &answer)) {

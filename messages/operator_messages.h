@@ -13,7 +13,7 @@ namespace corvane {
 // and read back what would have been shown.
 class OperatorMessages {
 public:
-    enum class Kind { Information, About, OpenFile };
+    enum class Kind { Information, About, OpenFile, Question };
 
     // What a box (or the file dialog) would have shown, kept while tests answer.
     struct Shown {
@@ -26,6 +26,9 @@ public:
     // Modal information box with an OK button ("提示", "错误", "配置失败").
     static QMessageBox::StandardButton information(QWidget* parent, const QString& title,
                                                    const QString& text);
+    // Modal question with Yes and No, No the default: true only for Yes. Unattended, the
+    // answer is No, the choice that changes nothing.
+    static bool question(QWidget* parent, const QString& title, const QString& text);
     // Modal about box (the upgrade failures use the main window as parent).
     static void about(QWidget* parent, const QString& title, const QString& text);
     // The platform's file-open dialog; empty when cancelled.

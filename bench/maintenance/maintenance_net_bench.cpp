@@ -31,11 +31,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/devsim_harness.h"
 #include "maintenance/batch.h"
 #include "maintenance/upgrade_packet.h"
 #include "messages/operator_messages.h"
 #include "protocol/config_commands.h"
+#include "tests/support/devsim_harness.h"
 #include "tests/support/window_rows.h"
 
 namespace {
@@ -336,6 +336,11 @@ bool benchReboot() {
     tool.window.findChild<QCheckBox*>(QStringLiteral("select_all"))->setChecked(true);
     clock.restart();
     tool.window.findChild<QPushButton*>(QStringLiteral("reboot"))->click();
+    // The batch runs on the window's worker; the window handles its events meanwhile.
+    if (!idleWithin(tool.window, 300000)) {
+        std::fprintf(stderr, "the reboot did not end within 300 s\n");
+        return false;
+    }
     const double totalMs = clock.nsecsElapsed() / 1e6;
     const double expectedMs = kDevices * (mt::kRebootPauseMs + exchangeMs);
     const int left = tableOf(tool.window)->rowCount();

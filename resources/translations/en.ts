@@ -27,6 +27,37 @@
         <source>重启</source>
         <translation>Reboot</translation>
     </message>
+    <message>
+        <source>失败时继续</source>
+        <translation>Continue past failures</translation>
+    </message>
+</context>
+<context>
+    <name>BatchStatus</name>
+    <message>
+        <source>等待</source>
+        <translation>Waiting</translation>
+    </message>
+    <message>
+        <source>正在重启</source>
+        <translation>Restarting</translation>
+    </message>
+    <message>
+        <source>已重启</source>
+        <translation>Restarted</translation>
+    </message>
+    <message>
+        <source>无应答</source>
+        <translation>No answer</translation>
+    </message>
+    <message>
+        <source>拒绝重启</source>
+        <translation>Refused</translation>
+    </message>
+    <message>
+        <source>已升级</source>
+        <translation>Upgraded</translation>
+    </message>
 </context>
 <context>
     <name>Network_Set</name>

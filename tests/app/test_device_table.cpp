@@ -9,6 +9,7 @@
 #include "app/base_frame.h"
 #include "tests/support/devsim_harness.h"
 #include "tests/support/find_widget.h"
+#include "tests/support/window_rows.h"
 
 using corvane::test::Devsim;
 using corvane::test::TestNetwork;
@@ -108,6 +109,7 @@ void TestDeviceTable::search(Base_Frame& window) {
     QPushButton* button = widget<QPushButton>(window, "search");
     QVERIFY(button->isEnabled());
     QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(idleWithin(window));
 }
 
 void TestDeviceTable::checkRows(Base_Frame& window, const QList<Row>& rows) {
@@ -255,6 +257,7 @@ void TestDeviceTable::language_switch_searches_again_when_rows_exist() {
     box = widget<QCheckBox>(window, "checkBox");
     box->click();  // English, with rows: a new search renews the rows
     QTRY_VERIFY_WITH_TIMEOUT(probesSeen(sim) > after_search, 5000);
+    QVERIFY(idleWithin(window));
     QCOMPARE(table->horizontalHeader()->model()->headerData(2, Qt::Horizontal).toString(),
              QStringLiteral("Type"));
     QCOMPARE(table->rowCount(), 2);
@@ -269,6 +272,7 @@ void TestDeviceTable::language_switch_searches_again_when_rows_exist() {
         const int probes = probesSeen(sim);
         box->click();
         QTRY_VERIFY_WITH_TIMEOUT(probesSeen(sim) > probes, 5000);
+        QVERIFY(idleWithin(window));
         headerStaysAboveRows(window, type);
     }
 }
@@ -317,6 +321,7 @@ void TestDeviceTable::language_switch_keeps_ticks_by_address() {
     Devsim sim;
     QVERIFY2(startFleet(sim, after), qPrintable(sim.errorString()));
     widget<QCheckBox>(window, "checkBox")->click();  // English, and a new search
+    QVERIFY(idleWithin(window));
     QCOMPARE(table->rowCount(), after.size());
     QStringList now;
     for (int r = 0; r < table->rowCount(); ++r) {

@@ -91,8 +91,10 @@ int logLines(const Devsim& sim, const QByteArray& kind) {
     return lines;
 }
 
+// A click and the work it starts, to its end.
 void click(Base_Frame& window, const char* name) {
     QTest::mouseClick(window.findChild<QAbstractButton*>(name), Qt::LeftButton);
+    QVERIFY(idleWithin(window, 200000));
 }
 
 }  // namespace

@@ -132,6 +132,7 @@ void TestReboot::reboot() {
     QElapsedTimer sinceClick;
     sinceClick.start();
     QVERIFY(!button->isEnabled());
+    QVERIFY(idleWithin(window));
 
     QStringList sent;
     for (const DevsimRecord& r : sim_.records("http-in").mid(before)) {

@@ -139,6 +139,7 @@ void TestRowActions::init() {
 
 void TestRowActions::search(Base_Frame& window) {
     widget<QAbstractButton>(window, "search")->click();
+    QVERIFY(idleWithin(window));
     QVERIFY(tableOf(window)->rowCount() > 0);
 }
 
@@ -196,6 +197,8 @@ MenuRun TestRowActions::rightClickRow(Base_Frame& window, const QString& address
     QCursor::setPos(viewport->mapToGlobal(pos));
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
     QApplication::sendEvent(viewport, &event);
+    // The reads run on the worker; the menu shows once they are done.
+    idleWithin(window);
     return run;
 }
 
@@ -304,6 +307,7 @@ void TestRowActions::doubleClick() {
     QCOMPARE(valuesOf(*shown, expected), expected);
     widget<QLineEdit>(*shown, "ipEdit")->setText(kNet + QString::number(100 + row));
     click(*shown, "define");
+    QVERIFY(jobsEnded());
     QCOMPARE(shownTexts(), QStringList{notice("网络修改成功，等待设备重启！")});
     QCOMPARE(rowAddresses(window), left);
 }
@@ -315,6 +319,7 @@ void TestRowActions::menusFollowTheLanguage() {
     for (const bool toEnglish : {false, true, false}) {
         if (english->isChecked() != toEnglish) {
             english->click();  // with rows, this searches again
+            QVERIFY(idleWithin(*main_));
         }
         QCOMPARE(rightClickRow(*main_, kNet + "21", -1).entries,
                  toEnglish ? QStringList({"VideoParameter", "AudioSetting"})
@@ -344,6 +349,7 @@ void TestRowActions::operatorSession() {
         QVERIFY(shown != nullptr);
         edit(*shown);
         click(*shown, button);
+        QVERIFY(jobsEnded());
         QCOMPARE(shownTexts(), QStringList{notice(message)});
         QCOMPARE(openWindow(), nullptr);
     };

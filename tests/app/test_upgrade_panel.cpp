@@ -130,6 +130,7 @@ void TestUpgradePanel::runBatch(Base_Frame& window, const QString& path) {
     OperatorMessages::queueFileName(path);
     QTest::mouseClick(window.findChild<QPushButton*>("file_path"), Qt::LeftButton);
     QTest::mouseClick(window.findChild<QPushButton*>("file_update"), Qt::LeftButton);
+    QVERIFY(idleWithin(window, 300000));
 }
 
 bool TestUpgradePanel::closedByTool(const QString& ip) {

@@ -1,10 +1,13 @@
 // One run of the real corvane-cli (CORVANE_CLI_PATH, set by each test's build): its exit
-// status and what it wrote on each stream.
+// status and what it wrote on each stream; and what the simulated devices received.
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QStringList>
+
+#include "tests/support/devsim_harness.h"
 
 namespace corvane::test {
 
@@ -27,6 +30,21 @@ inline CliRun runCli(const QStringList& args, int waitMs) {
     run.out = p.readAllStandardOutput();
     run.err = p.readAllStandardError();
     return run;
+}
+
+// The ProtocolCodes each device received in `records`, as "address=c,c,...".
+inline QStringList receivedCodes(const QList<DevsimRecord>& records, const QStringList& devices) {
+    QStringList got;
+    for (const QString& device : devices) {
+        QStringList codes;
+        for (const DevsimRecord& r : records) {
+            if (r.device == device) {
+                codes << QString::number(r.code);
+            }
+        }
+        got << device + '=' + codes.join(',');
+    }
+    return got;
 }
 
 }  // namespace corvane::test

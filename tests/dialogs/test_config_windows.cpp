@@ -170,10 +170,13 @@ void TestConfigWindows::languageSwitch() {
     // The messages: an over-long address, and two writes that nobody answers.
     netWindow->set_network_info(networkInfo(QStringLiteral("198.51.100.100:80")), 0);
     widget<QPushButton>(*netWindow, "define")->click();
+    QVERIFY(jobsEnded());
     widget<QLabel>(*rxWindow, "ipaddr")->setText(kRefusedAddress);
     widget<QPushButton>(*rxWindow, "set_button")->click();
+    QVERIFY(jobsEnded());
     widget<QLabel>(*txWindow, "ipaddr")->setText(kRefusedAddress);
     widget<QPushButton>(*txWindow, "set_button")->click();
+    QVERIFY(jobsEnded());
     QCOMPARE(shownTexts(),
              (QStringList{notice("IP地址不能超过15个字符"), notice("音频设置失败，请检查输出设备"),
                           notice("音频设置失败，请检查输入设备")}));
@@ -250,6 +253,7 @@ void TestConfigWindows::readsAndWrites() {
     const QByteArray request = ScriptedPeer::exchange(
         kPeerIp, kPeerPort, R"({"Message":"OK","ProtocolCode":0,"Result":0})",
         [&] { widget<QPushButton>(*w, "set_button")->click(); });
+    QVERIFY(jobsEnded());
     QCOMPARE(request.mid(request.indexOf("\r\n\r\n") + 4), written);
     QCOMPARE(shownTexts(), QStringList{notice(window == QLatin1String("Set_Audio")
                                                   ? "音频设置失败，请检查输出设备"
@@ -328,6 +332,7 @@ void TestConfigWindows::nothingSent() {
     }
     w->show();
     widget<QPushButton>(*w, qPrintable(button))->click();
+    QVERIFY(jobsEnded());
 
     QCOMPARE(shownTexts(), message.isEmpty() ? QStringList{} : QStringList{notice(message)});
     QCOMPARE(w->isVisible(), !message.isEmpty());

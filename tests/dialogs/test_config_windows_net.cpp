@@ -140,6 +140,7 @@ void TestConfigWindowsNet::networkChange() {
             shownBeforeRemoval = shownTexts();
         });
     widget<QPushButton>(*net_, "define")->click();
+    QVERIFY(jobsEnded());
     disconnect(watch);
 
     QCOMPARE(shownTexts(), QStringList{notice(message)});
@@ -220,6 +221,7 @@ void TestConfigWindowsNet::audioWrites() {
     w->show();
     const int before = sim_.records("http-in").size();
     widget<QPushButton>(*w, "set_button")->click();
+    QVERIFY(jobsEnded());
     QCOMPARE(shownTexts(), QStringList{notice(message)});
     // A failed write keeps the window open with the choice, to try again or cancel.
     QCOMPARE(w->isHidden(), message == QStringLiteral("音频设置成功"));

@@ -521,6 +521,7 @@ void TestVideoParameters::writes() {
     const int earlier = sim_.records("http-in").size();
 
     QTest::mouseClick(widget<QPushButton>(w, "setButton"), Qt::LeftButton);
+    QVERIFY(jobsEnded());
 
     QCOMPARE(bodiesSent(sim_, device, earlier), sent);
     QCOMPARE(shownTexts(), QStringList{message});

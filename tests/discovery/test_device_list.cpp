@@ -47,6 +47,8 @@ private slots:
     void copy_field_cuts_on_character_bounds_data();
     void copy_field_cuts_on_character_bounds();
     void long_texts_are_cut_in_records();
+    void conflict_and_subnet_marks_data();
+    void conflict_and_subnet_marks();
 };
 
 void TestDeviceList::nothing_found_keeps_the_list_data() {
@@ -276,3 +278,46 @@ void TestDeviceList::long_texts_are_cut_in_records() {
 
 QTEST_APPLESS_MAIN(TestDeviceList)
 #include "test_device_list.moc"
+
+// Records that share an address are marked as conflicts (each of them); records outside every
+// probed subnet as other subnet, and none when the subnets are not known.
+void TestDeviceList::conflict_and_subnet_marks_data() {
+    QTest::addColumn<QStringList>("addresses");  // one reply each
+    QTest::addColumn<QStringList>("subnets");    // "address/prefix"; "none": not given
+    QTest::addColumn<QString>("marks");          // per record: c conflict, o other subnet, - none
+    QTest::newRow("one subnet, two devices on one address, one outside")
+        << QStringList{"198.51.100.10", "198.51.100.11", "198.51.100.10", "203.0.113.10"}
+        << QStringList{"198.51.100.1/24"} << "c-co";
+    QTest::newRow("two subnets") << QStringList{"198.51.100.10", "203.0.113.10", "198.19.1.10"}
+                                 << QStringList{"198.51.100.1/24", "203.0.113.1/24"} << "--o";
+    QTest::newRow("a /22 holds its fourth /24")
+        << QStringList{"198.18.3.241", "198.18.4.1"} << QStringList{"198.18.0.1/22"} << "-o";
+    QTest::newRow("subnets unknown")
+        << QStringList{"198.51.100.10", "203.0.113.10"} << QStringList{"none"} << "--";
+}
+
+void TestDeviceList::conflict_and_subnet_marks() {
+    QFETCH(QStringList, addresses);
+    QFETCH(QStringList, subnets);
+    QFETCH(QString, marks);
+    std::string replies;
+    for (const QString& a : addresses) {
+        replies += (replies.empty() ? "" : ",") + reply(a.toStdString(), "1102", "V1");
+    }
+    std::vector<LocalSubnet> local;
+    for (const QString& s : subnets) {
+        if (s != QLatin1String("none")) {
+            const int prefix = s.section('/', 1).toInt();
+            local.push_back({*::ipv4_value(s.section('/', 0, 0).toStdString()),
+                             prefix == 0 ? 0u : ~std::uint32_t(0) << (32 - prefix)});
+        }
+    }
+    int flag = 0;
+    device_list().refill_from_text(collected(replies).c_str(), flag,
+                                   subnets == QStringList{"none"} ? nullptr : &local);
+    QString got;
+    for (const Device_Info& d : device_list().snapshot()) {
+        got += d.conflict ? 'c' : d.other_subnet ? 'o' : '-';
+    }
+    QCOMPARE(got, marks);
+}

@@ -7,13 +7,15 @@
 #include "messages/operator_messages.h"
 
 // Every box shown since the last call, oldest first, as "title|text", with "|parent" when it
-// had one; an about box starts with "about:", the file dialog with "file:".
+// had one; an about box starts with "about:", a question with "question:", the file dialog
+// with "file:".
 inline QStringList shownTexts() {
     using corvane::OperatorMessages;
     QStringList texts;
     for (const OperatorMessages::Shown& shown : OperatorMessages::takeShown()) {
         const QString kind = shown.kind == OperatorMessages::Kind::About      ? "about:"
                              : shown.kind == OperatorMessages::Kind::OpenFile ? "file:"
+                             : shown.kind == OperatorMessages::Kind::Question ? "question:"
                                                                               : "";
         texts << kind + shown.title + QLatin1Char('|') + shown.text +
                      (shown.has_parent ? QStringLiteral("|parent") : QString());

@@ -5,14 +5,27 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
+#include "dialogs/job_runner.h"
 #include "dialogs/set_audio.h"
 #include "dialogs/set_audio_tx.h"
 #include "json/json_document.h"
 #include "protocol/config_commands.h"
 #include "tests/support/shown_messages.h"
+
+// Lets every write or read a window started on its worker end, the windows handling their
+// events meanwhile. False when one still runs after `timeout_ms`.
+inline bool jobsEnded(int timeout_ms = 60000) {
+    const QDeadlineTimer deadline(timeout_ms);
+    while (corvane::JobRunner::anyBusy() && !deadline.hasExpired()) {
+        QTest::qWait(5);
+    }
+    return !corvane::JobRunner::anyBusy();
+}
 
 // The top-level windows of class T (the main window makes one of each).
 template <typename T>

@@ -2,11 +2,13 @@
 // refilled from a collected reply text, as a sweep would leave it, and the table shown.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPair>
 #include <QTableWidget>
+#include <QTest>
 
 #include "app/base_frame.h"
 #include "discovery/device_list.h"
@@ -34,6 +36,16 @@ inline void showRows(Base_Frame& window, const QList<DeviceRow>& devices) {
     int nothing_found = 0;
     device_list().refill_from_text(text.constData(), nothing_found);
     window.Serach_Show_table();
+}
+
+// Lets the window's work on the worker (a sweep, a row's reads, a batch) end, the window
+// handling its events meanwhile. False when it still runs after `timeout_ms`.
+inline bool idleWithin(Base_Frame& window, int timeout_ms = 120000) {
+    const QDeadlineTimer deadline(timeout_ms);
+    while (window.busy() && !deadline.hasExpired()) {
+        QTest::qWait(5);
+    }
+    return !window.busy();
 }
 
 inline QTableWidget* tableOf(Base_Frame& window) {

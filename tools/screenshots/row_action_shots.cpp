@@ -44,6 +44,8 @@ void rightClick(Base_Frame& window, const QString& address,
     hand.start();
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, global);
     QApplication::sendEvent(table->viewport(), &event);
+    // The reads run on the window's worker; the menu shows when they are done.
+    idleWithin(window, 30000);
 }
 
 // The configuration window on screen, once it has painted.
@@ -84,6 +86,7 @@ int shootRowActions(const QString& dir) {
     window.show();
     QTest::qWait(300);
     window.findChild<QPushButton*>(QStringLiteral("search"))->click();
+    idleWithin(window, 30000);
     QTest::qWait(300);
 
     bool ok = true;

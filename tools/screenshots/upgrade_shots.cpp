@@ -1,13 +1,16 @@
 #include "tools/screenshots/upgrade_shots.h"
 
+#include <QCheckBox>
 #include <QChildEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -18,6 +21,28 @@
 namespace {
 
 const QString kDevice = QStringLiteral("198.51.100.20");
+
+// Starts the simulator in the device host with `devices`; `ready` is its ready file.
+bool startDevices(QProcess& sim, const QString& devsim, const QString& ready,
+                  const QStringList& devices) {
+    const QString netns = qEnvironmentVariable("CORVANE_DEVICE_NETNS");
+    if (netns.isEmpty() || devsim.isEmpty()) {
+        QTextStream(stderr) << "run inside scripts/testnet with the simulator's path\n";
+        return false;
+    }
+    QStringList args{QStringLiteral("netns"),    QStringLiteral("exec"),         netns, devsim,
+                     QStringLiteral("--no-udp"), QStringLiteral("--ready-file"), ready};
+    for (const QString& d : devices) {
+        args << QStringLiteral("--device") << d;
+    }
+    sim.start(QStringLiteral("ip"), args);
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(ready) && clock.elapsed() < 10000) {
+        sim.waitForFinished(50);
+    }
+    return QFileInfo::exists(ready);
+}
 
 // The window as an installer sees it before pressing the panel's upgrade button.
 void prepare(Base_Frame& window, const QString& image) {
@@ -74,27 +99,16 @@ int shootUpgradePanel(const QString& out) {
 }
 
 int shootUpgradeProgress(const QString& out, const QString& devsim) {
-    const QString netns = qEnvironmentVariable("CORVANE_DEVICE_NETNS");
     QTemporaryDir dir;
-    if (netns.isEmpty() || devsim.isEmpty() || !dir.isValid()) {
-        QTextStream(stderr) << "progress: run inside scripts/testnet with the simulator's path\n";
-        return 2;
-    }
-    const QString ready = dir.filePath(QStringLiteral("ready"));
     QProcess device;
-    device.start(QStringLiteral("ip"),
-                 {QStringLiteral("netns"), QStringLiteral("exec"), netns, devsim,
-                  QStringLiteral("--no-udp"), QStringLiteral("--ready-file"), ready,
-                  QStringLiteral("--device"), QStringLiteral("ip=") + kDevice});
-    QElapsedTimer clock;
-    clock.start();
-    while (!QFileInfo::exists(ready) && clock.elapsed() < 10000) {
-        device.waitForFinished(50);
+    if (!dir.isValid() || !startDevices(device, devsim, dir.filePath(QStringLiteral("ready")),
+                                        {QStringLiteral("ip=") + kDevice})) {
+        return 2;
     }
     // A 64 MiB image: long enough to stream in several dozen pieces.
     const QString image = dir.filePath(QStringLiteral("update_app_tx_V3.3.0_20250214.bin"));
     QFile file(image);
-    if (!QFileInfo::exists(ready) || !file.open(QIODevice::WriteOnly) || !file.resize(64 << 20)) {
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(64 << 20)) {
         QTextStream(stderr) << "progress: no simulated device or no image\n";
         return 1;
     }
@@ -105,7 +119,82 @@ int shootUpgradeProgress(const QString& out, const QString& devsim) {
     prepare(window, image);
     GrabAtProgress grab(&window, out);
     window.findChild<QPushButton*>(QStringLiteral("file_update"))->click();
+    idleWithin(window, 60000);
     device.terminate();
     device.waitForFinished(5000);
     return grab.saved ? 0 : 1;
+}
+
+int shootBatch(const QString& out_dir, const QString& devsim) {
+    // Eight transmitters: the fourth takes its image slowly, three fail in different ways.
+    const QStringList devices{
+        "ip=198.51.100.20",
+        "ip=198.51.100.21",
+        "ip=198.51.100.22,fw=start-refuse",
+        "ip=198.51.100.23,fw=slow,fw-rate=4194304",
+        "ip=198.51.100.24",
+        "ip=198.51.100.25,fw=absent",
+        "ip=198.51.100.26,fw=finish-refuse",
+        "ip=198.51.100.27",
+    };
+    QTemporaryDir dir;
+    QProcess sim;
+    if (!dir.isValid() ||
+        !startDevices(sim, devsim, dir.filePath(QStringLiteral("ready")), devices)) {
+        return 2;
+    }
+    const QString image = dir.filePath(QStringLiteral("update_app_tx_V3.3.0_20250214.bin"));
+    QFile file(image);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(16 << 20)) {
+        return 1;
+    }
+    file.close();
+
+    corvane::OperatorMessages::setUnattended(true);
+    Base_Frame window;
+    window.show();
+    QList<DeviceRow> rows;
+    for (const QString& d : devices) {
+        rows << DeviceRow{d.section(QLatin1Char(','), 0, 0).mid(3), 1102};
+    }
+    rows << DeviceRow{QStringLiteral("198.51.100.30"), 307} << DeviceRow{"198.51.100.40", 2000};
+    showRows(window, rows);
+    for (int row = 0; row < devices.size(); ++row) {
+        tick(window, row);
+    }
+    window.findChild<QPushButton*>(QStringLiteral("update"))->click();
+    window.findChild<QLineEdit*>(QStringLiteral("file_pathname"))->setText(image);
+    window.findChild<QPushButton*>(QStringLiteral("file_update"))->setEnabled(true);
+    window.findChild<QCheckBox*>(QStringLiteral("continue_past_failures"))->setChecked(true);
+    settle(300);
+    window.findChild<QPushButton*>(QStringLiteral("file_update"))->click();
+
+    // The fourth row half-way: the three before it done, the rest waiting.
+    QTableWidget* table = tableOf(window);
+    bool under_way = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (window.busy() && clock.elapsed() < 60000) {
+        QTest::qWait(10);
+        const QString state = table->item(3, 3)->text();
+        if (!under_way && state.endsWith(QLatin1Char('%')) && state.chopped(1).toInt() >= 45) {
+            settle(50);
+            under_way = savePicture(window.grab(), out_dir + "/batch-under-way.png");
+        }
+    }
+    idleWithin(window, 60000);
+    sim.terminate();
+    sim.waitForFinished(5000);
+
+    // The end message as the operator sees it: the box the last notice would have shown.
+    QString message;
+    for (const auto& shown : corvane::OperatorMessages::takeShown()) {
+        message = shown.text;
+    }
+    QMessageBox box(QMessageBox::Information, QStringLiteral("提示"), message, QMessageBox::Ok,
+                    &window);
+    box.show();
+    settle(300);
+    const bool ended = savePicture(box.grab(), out_dir + "/batch-failures.png");
+    return under_way && ended ? 0 : 1;
 }

@@ -9,3 +9,7 @@ int shootUpgradePanel(const QString& out);
 // bar passes 45 %. Runs inside the test network; `devsim` is the simulator to start in the
 // device host.
 int shootUpgradeProgress(const QString& out, const QString& devsim);
+// An upgrade of eight transmitters going on past failures: batch-under-way.png while the
+// fourth takes its image (the rows' states beside it), batch-failures.png the end message.
+// Inside the test network, like the progress picture.
+int shootBatch(const QString& out_dir, const QString& devsim);

@@ -3,6 +3,8 @@
 //   corvane-window-shot panel OUT.png              (rows ticked, upgrade panel open)
 //   corvane-window-shot progress OUT.png DEVSIM    (an upgrade under way; inside the test
 //                                                   network, the device in the device host)
+//   corvane-window-shot batch OUT_DIR DEVSIM       (a batch of eight past failures, its rows'
+//                                                   states and its end message; the same)
 // The English table with rows, inside scripts/testnet run: simulated devices of every kind in
 // the device host, a search, the language switched to Chinese and back with the rows.
 //   corvane-window-shot en-table OUT.png
@@ -18,6 +20,7 @@
 #include "app/base_frame.h"
 #include "app/platform_look.h"
 #include "tests/support/devsim_harness.h"
+#include "tests/support/window_rows.h"
 #include "tools/screenshots/row_action_shots.h"
 #include "tools/screenshots/shot_support.h"
 #include "tools/screenshots/upgrade_shots.h"
@@ -56,10 +59,13 @@ bool fillTable(Base_Frame& window, corvane::test::Devsim& sim) {
     auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
     language->click();
     window.findChild<QPushButton*>(QStringLiteral("search"))->click();
+    idleWithin(window, 30000);
     settle(300);
     language->click();
+    idleWithin(window, 30000);
     settle(300);
     language->click();
+    idleWithin(window, 30000);
     settle(300);
     if (table->rowCount() != kTableFleet.size() || !table->horizontalHeader()->isVisible()) {
         err << "table: " << table->rowCount() << " rows, header "
@@ -74,6 +80,10 @@ bool fillTable(Base_Frame& window, corvane::test::Devsim& sim) {
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const QStringList args = QApplication::arguments();
+    if (args.size() == 4 && args[1] == "batch") {
+        adaptLookToPlatform();
+        return shootBatch(args[2], args[3]);
+    }
     if (args.size() >= 3 && (args[1] == "panel" || args[1] == "progress")) {
         adaptLookToPlatform();
         return args[1] == "panel" ? shootUpgradePanel(args[2])
@@ -86,6 +96,7 @@ int main(int argc, char* argv[]) {
     if (args.size() != 3 || (args[1] != "zh" && args[1] != "en" && args[1] != "en-table")) {
         QTextStream(stderr) << "usage: corvane-window-shot zh|en|en-table|panel OUT.png\n"
                                "       corvane-window-shot progress OUT.png DEVSIM\n"
+                               "       corvane-window-shot batch OUT_DIR DEVSIM\n"
                                "       corvane-window-shot row-actions OUT_DIR\n";
         return 2;
     }
