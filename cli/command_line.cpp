@@ -14,9 +14,11 @@ const char* const kMainHelp =
     R"(Usage: corvane-cli [--version] [--help] COMMAND [OPTIONS] [ADDR...]
 
 Finds and configures the Corvane extenders on the local networks, for scripts: the work of
-Corvane Tool's window without a window. A sweep (scan, and net, assign and upgrade when they
-need the devices' present values or kinds) broadcasts on every local IPv4 network, as the
-window's search does; commands go only to the dotted IPv4 addresses given.
+Corvane Tool's window without a window. A sweep (scan, backup, restore and diff, and net,
+assign and upgrade when they need the devices' present values or kinds) broadcasts on every
+local IPv4 network, as the window's search does, or with --range and --target sends the probe
+by unicast to the addresses named (devices behind a router); commands go only to the dotted
+IPv4 addresses given.
 
 Commands:
 %1
@@ -64,9 +66,10 @@ const char* const kRequestTimeoutHelp =
 }  // namespace
 
 const std::vector<Command>& commands() {
-    static const std::vector<Command> all{scanCommand(),   rebootCommand(), netCommand(),
-                                          assignCommand(), audioCommand(),  audioInCommand(),
-                                          videoCommand(),  upgradeCommand()};
+    static const std::vector<Command> all{scanCommand(),    rebootCommand(),  netCommand(),
+                                          assignCommand(),  audioCommand(),   audioInCommand(),
+                                          videoCommand(),   upgradeCommand(), backupCommand(),
+                                          restoreCommand(), diffCommand()};
     return all;
 }
 

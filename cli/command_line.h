@@ -44,6 +44,7 @@ public:
 
     bool isSet(const QString& name) const { return parser_.isSet(name); }
     QString value(const QString& name) const { return parser_.value(name); }
+    QStringList values(const QString& name) const { return parser_.values(name); }
     bool json() const { return parser_.isSet(QStringLiteral("json")); }
     QStringList positional() const { return parser_.positionalArguments(); }
 
@@ -81,6 +82,9 @@ Command audioCommand();
 Command audioInCommand();
 Command videoCommand();
 Command upgradeCommand();
+Command backupCommand();
+Command restoreCommand();
+Command diffCommand();
 
 // An option that takes a value.
 QCommandLineOption valued(const char* name);

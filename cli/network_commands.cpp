@@ -27,9 +27,11 @@ Sends the restart command to each device in the order given, 100 ms apart. A dev
 confirms (a reply of 30 bytes or more that does not refuse) restarts; one that does not answer,
 or refuses ("Result" below 0), fails. With --wait a sweep first finds each device's MAC; an
 address that two devices answered with is refused (step conflict: the restart could reach
-either), and each device that restarts is waited for at its address.
+either), and each device that restarts is waited for at its address. The sweep options
+go with --wait.
 
 Options:
+@SWEEP@
 %1%2  --json                  a JSON array, one object per device
   -h, --help              this text
 )";
@@ -51,6 +53,7 @@ Options:
   --mask M                the new subnet mask
   --gateway G             the new gateway
   --mac X                 the new MAC address (xx:xx:xx:xx:xx:xx)
+@SWEEP@
 %1%2  --json                  a JSON object for the device, in an array
   -h, --help              this text
 
@@ -81,6 +84,7 @@ Options:
   --from FIRST            the first new address
   --mask M                the subnet mask for every device
   --gateway G             the gateway for every device
+@SWEEP@
 %1%2  --json                  a JSON array, one object per device
   -h, --help              this text
 )";
@@ -165,10 +169,14 @@ int runReboot(Invocation& in) {
     const QStringList given = in.addresses();
     const std::optional<WaitRequest> wait = waitRequest(in, false);
     applyRequestTimeout(in);
+    const SweepPlan plan = sweepPlan(in);
+    if (!wait && (!plan.targets.empty() || in.isSet(QStringLiteral("rate")))) {
+        throw UsageError{QStringLiteral("--range, --target and --rate go with --wait")};
+    }
     Report report(in.json());
     // With --wait the devices' MACs come from a sweep; an address two devices answered with is
     // refused, since the restart could reach either and the wait could not tell them apart.
-    const std::vector<Device_Info> devices = wait ? sweep() : std::vector<Device_Info>{};
+    const std::vector<Device_Info> devices = wait ? sweep(plan) : std::vector<Device_Info>{};
     QStringList addresses;
     for (const QString& address : given) {
         const QString conflict = conflictProblem(devices, address);
@@ -206,7 +214,7 @@ int runReboot(Invocation& in) {
     };
     corvane::maintenance::reboot_devices(addresses, events);
     if (wait) {
-        waitForDevices(report, waits, *wait);
+        waitForDevices(report, waits, *wait, plan);
     }
     return report.finish();
 }
@@ -233,6 +241,8 @@ int runNet(Invocation& in) {
     }
     const std::optional<WaitRequest> wait = waitRequest(in, false);
     applyRequestTimeout(in);
+    // Checked also when no sweep runs, so that a wrong range is never passed over silently.
+    const SweepPlan plan = sweepPlan(in);
 
     config::NetworkSettings settings{ip ? utf8(*ip) : std::string(),
                                      mask ? utf8(*mask) : std::string(),
@@ -241,7 +251,7 @@ int runNet(Invocation& in) {
     std::vector<Device_Info> devices;
     const bool keeps = !ip || !mask || !gateway || !mac;
     if (keeps || *ip != address) {
-        devices = sweep();
+        devices = sweep(plan);
     }
     const Device_Info* device = findDevice(devices, address);
     if (keeps) {
@@ -275,7 +285,7 @@ int runNet(Invocation& in) {
                        {{entry, watchedDevice(device && !device->conflict ? device : nullptr,
                                               address, QString::fromStdString(settings.ip),
                                               QString::fromStdString(settings.mac))}},
-                       *wait);
+                       *wait, plan);
     }
     return report.finish();
 }
@@ -318,7 +328,8 @@ int runAssign(Invocation& in) {
     const std::optional<WaitRequest> wait = waitRequest(in, false);
     applyRequestTimeout(in);
 
-    const std::vector<Device_Info> devices = sweep();
+    const SweepPlan plan = sweepPlan(in);
+    const std::vector<Device_Info> devices = sweep(plan);
     Report report(in.json());
     QStringList targets;
     std::vector<std::pair<QString, QString>> conflicts;
@@ -356,7 +367,7 @@ int runAssign(Invocation& in) {
         }
     }
     if (wait) {
-        waitForDevices(report, waits, *wait);
+        waitForDevices(report, waits, *wait, plan);
     }
     return report.finish();
 }
@@ -364,30 +375,31 @@ int runAssign(Invocation& in) {
 }  // namespace
 
 Command rebootCommand() {
-    static const QByteArray help =
-        QString::fromUtf8(withRequestTimeout(kRebootHelp)).arg(waitHelp(false)).toUtf8();
+    static const QByteArray help = withSweepOptions(
+        QString::fromUtf8(withRequestTimeout(kRebootHelp)).arg(waitHelp(false)).toUtf8());
     return {"reboot", "restart devices", help.constData(),
-            QList<QCommandLineOption>{requestTimeoutOption()} + waitOptions(false), runReboot};
+            QList<QCommandLineOption>{requestTimeoutOption()} + sweepOptions() + waitOptions(false),
+            runReboot};
 }
 
 Command netCommand() {
-    static const QByteArray help =
-        QString::fromUtf8(withRequestTimeout(kNetHelp)).arg(waitHelp(false)).toUtf8();
+    static const QByteArray help = withSweepOptions(
+        QString::fromUtf8(withRequestTimeout(kNetHelp)).arg(waitHelp(false)).toUtf8());
     return {"net", "change a device's address, mask, gateway or MAC, and restart it",
             help.constData(),
             QList<QCommandLineOption>{valued("ip"), valued("mask"), valued("gateway"),
                                       valued("mac"), requestTimeoutOption()} +
-                waitOptions(false),
+                sweepOptions() + waitOptions(false),
             runNet};
 }
 
 Command assignCommand() {
-    static const QByteArray help =
-        QString::fromUtf8(withRequestTimeout(kAssignHelp)).arg(waitHelp(false)).toUtf8();
+    static const QByteArray help = withSweepOptions(
+        QString::fromUtf8(withRequestTimeout(kAssignHelp)).arg(waitHelp(false)).toUtf8());
     return {"assign", "give devices consecutive addresses", help.constData(),
             QList<QCommandLineOption>{valued("from"), valued("mask"), valued("gateway"),
                                       requestTimeoutOption()} +
-                waitOptions(false),
+                sweepOptions() + waitOptions(false),
             runAssign};
 }
 

@@ -15,11 +15,15 @@ namespace {
 
 const char* const kHelp =
     R"(Usage: corvane-cli scan [--kind tx|rx|kvm_rx] [--version-prefix TEXT]
+                        [--range CIDR]... [--target ADDR...] [--rate N]
                         [--json | --csv | --quiet]
 
 Sends the discovery probe from every local IPv4 address and lists the devices that answered:
 transmitters first, then receivers, KVM receivers and other kinds, each group ordered by
 address, as the window's table shows them. The sweep ends one second after the last reply.
+With --range or --target the probe goes by unicast to each address named instead (with
+--target, addresses after the options are targets too), and the sweep ends one second after
+the last reply that followed the last probe.
 
 Each device has a status: ok; conflict when another device (another MAC) answered with the
 same address, so that a command sent there could reach either; other-subnet when its address
@@ -35,12 +39,13 @@ Options:
                           +, - or @, fields with a comma or quotation mark quoted; lines end
                           in LF)
   -q, --quiet             only the addresses, one a line (for the other commands)
+@SWEEP@
   --verbose               the sweep's diagnostics on standard error
   -h, --help              this text
 
 Exit status: 0, also when no device answered; 1 when devices of the list are in conflict or a
-local address received the most replies a sweep reads (devices may be missing: a warning on
-standard error says so); 2 for bad usage.
+local address (or the unicast sweep) received the most replies a sweep reads (devices may be
+missing: a warning on standard error says so); 2 for bad usage.
 )";
 
 constexpr std::size_t kColumnCount = 8;
@@ -127,8 +132,9 @@ void printJson(const std::vector<Device_Info>& devices) {
 }
 
 int runScan(Invocation& in) {
-    if (!in.positional().isEmpty()) {
-        throw UsageError{QStringLiteral("takes no addresses; it finds them")};
+    // Addresses after the options are unicast targets, never a filter of a broadcast.
+    if (!in.positional().isEmpty() && !in.isSet(QStringLiteral("target"))) {
+        throw UsageError{QStringLiteral("takes no addresses but those of --target; it finds them")};
     }
     const int formats = int(in.json()) + int(in.isSet(QStringLiteral("csv"))) +
                         int(in.isSet(QStringLiteral("quiet")));
@@ -139,7 +145,7 @@ int runScan(Invocation& in) {
     const QByteArray prefix = in.value(QStringLiteral("version-prefix")).toUtf8();
 
     bool incomplete = false;
-    std::vector<Device_Info> devices = sweep(&incomplete);
+    std::vector<Device_Info> devices = sweep(in, in.positional(), &incomplete);
     devices.erase(std::remove_if(devices.begin(), devices.end(),
                                  [&](const Device_Info& d) {
                                      return (kind && int(device_group(d.type)) != *kind) ||
@@ -166,11 +172,14 @@ int runScan(Invocation& in) {
 }  // namespace
 
 Command scanCommand() {
+    static const QByteArray help = withSweepOptions(kHelp);
     return {"scan",
-            "find the devices on every local network and list them",
-            kHelp,
-            {valued("kind"), valued("version-prefix"), QCommandLineOption(QStringLiteral("csv")),
-             QCommandLineOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")})},
+            "find the devices on every local network (or the addresses named) and list them",
+            help.constData(),
+            QList<QCommandLineOption>{
+                valued("kind"), valued("version-prefix"), QCommandLineOption(QStringLiteral("csv")),
+                QCommandLineOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")})} +
+                sweepOptions(),
             runScan};
 }
 

@@ -2,9 +2,12 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
-#include <QTcpSocket>
 
+#include <algorithm>
+#include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/interrupt.h"
@@ -13,6 +16,7 @@
 #include "cli/wait.h"
 #include "discovery/device_order.h"
 #include "maintenance/batch.h"
+#include "maintenance/parallel_upgrade.h"
 #include "maintenance/upgrade_packet.h"
 
 namespace corvane::cli {
@@ -25,29 +29,34 @@ using maintenance::UpgradeStep;
 
 const char* const kHelp =
     R"(Usage: corvane-cli upgrade --image FILE [--kind tx|rx|kvm_rx] [--timeout SECONDS]
-                           [--wait SECONDS [--expect-version PREFIX]] [--json] ADDR...
+                           [--parallel N] [--wait SECONDS [--expect-version PREFIX]]
+                           [--json] ADDR...
 
 Loads a firmware image into each device over TCP port 6000, one device after the other,
-100 ms apart; a device that confirms the image installs it and restarts. The image's path
-(folders included) must hold the part of the name of the device's kind: update_app_tx for
-TX, update_app_application-vwc for RX, update_app_application-kvm_rx for KVM_RX. The kind
-comes from a sweep, which every device must answer, or from --kind for all of them. An
-address that two devices answered the sweep with is refused (step conflict). With --wait the
-sweep runs also with --kind, for the versions before, and each device that took the image is
-waited for and its new version reported.
+100 ms apart (with --parallel N, up to N devices at a time, each over its own connection,
+started in the order given); a device that confirms the image installs it and restarts.
+The image's path (folders included) must hold the part of the name of the device's kind:
+update_app_tx for TX, update_app_application-vwc for RX, update_app_application-kvm_rx for
+KVM_RX. The kind comes from a sweep, which every device must answer, or from --kind for all
+of them. An address that two devices answered the sweep with is refused (step conflict).
+With --wait the sweep runs also with --kind, for the versions before, and each device that
+took the image is waited for once the batch is done and its new version reported.
 
-On a terminal a line shows each device's progress (percentage, MB/s, time left); otherwise
-a line is written at every tenth of the image. A summary line ends the run.
+On a terminal a line shows each device's progress (percentage, MB/s, time left), one line
+per device at work, redrawn in place; otherwise a line is written at every tenth of the image.
+A summary line ends the run.
 
-Ctrl-C stops the run after the device being loaded (its image is never cut off); the devices
-not tried are reported as such (step "stopped") and the summary follows. A second Ctrl-C ends
-the program at once.
+Ctrl-C stops the run after the device being loaded (with --parallel, after the devices being
+loaded; an image is never cut off); the devices not tried are reported as such (step
+"stopped") and the summary follows. A second Ctrl-C ends the program at once.
 
 Options:
   --image FILE            the firmware image
   --kind KIND             the kind of every listed device: tx, rx or kvm_rx (no sweep)
   --timeout SECONDS       the longest wait of each step: the connection, each packet going
                           out, each reply (default 6 for the connection, 20 for the others)
+  --parallel N            up to N devices at the same time (1 to 32, default 1)
+@SWEEP@
 %1  --json                  a JSON array, one object per device, instead of lines
   -h, --help              this text
 
@@ -132,10 +141,60 @@ QString clock(double seconds) {
     return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-// One device's progress: a line redrawn in place on a terminal, else a line per tenth.
+// The progress lines of the devices at work at the same time, on a terminal: one block at the
+// bottom, one line per device, redrawn in place. It is taken off before any other line is
+// written and put back after, so results and errors scroll above it.
+class ProgressBoard {
+public:
+    void set(int index, const QString& text) {
+        for (auto& line : lines_) {
+            if (line.first == index) {
+                line.second = text;
+                redraw();
+                return;
+            }
+        }
+        lines_.push_back({index, text});
+        redraw();
+    }
+    void remove(int index) {
+        hide();
+        lines_.erase(std::remove_if(lines_.begin(), lines_.end(),
+                                    [index](const auto& l) { return l.first == index; }),
+                     lines_.end());
+    }
+    // Takes the block off the screen; the next set() puts it back.
+    void hide() {
+        if (shown_ > 0) {
+            // Up to the block's first line, then clear to the end of the screen.
+            sayText(QStringLiteral("\x1b[%1F\x1b[J").arg(shown_));
+            shown_ = 0;
+        }
+    }
+    void show() { redraw(); }
+
+private:
+    void redraw() {
+        hide();
+        QString text;
+        for (const auto& line : lines_) {
+            text += line.second + QLatin1Char('\n');
+        }
+        sayText(text);
+        shown_ = int(lines_.size());
+    }
+
+    std::vector<std::pair<int, QString>> lines_;
+    int shown_ = 0;
+};
+
+// One device's progress: a line redrawn in place on a terminal (or a line of the board when
+// devices are at work at the same time), else a line per tenth.
 class ProgressLine {
 public:
-    ProgressLine(const QString& address, bool terminal) : address_(address), terminal_(terminal) {}
+    ProgressLine(const QString& address, bool terminal, ProgressBoard* board = nullptr,
+                 int index = 0)
+        : address_(address), terminal_(terminal), board_(board), index_(index) {}
 
     void update(const UpgradeProgress& p) {
         if (p.stage == UpgradeProgress::Stage::Ready) {
@@ -155,6 +214,10 @@ public:
                 return;
             }
             drawn_.start();
+            if (board_ != nullptr) {
+                board_->set(index_, describe(p));
+                return;
+            }
             const QString text = QStringLiteral("\r") + describe(p);
             sayText(text.leftJustified(width_));
             width_ = text.size();
@@ -166,6 +229,10 @@ public:
 
     // Ends a terminal line before anything else is written.
     void close() {
+        if (board_ != nullptr) {
+            board_->remove(index_);
+            return;
+        }
         if (terminal_ && width_ > 0) {
             sayText(QStringLiteral("\n"));
             width_ = 0;
@@ -189,6 +256,8 @@ private:
 
     QString address_;
     bool terminal_;
+    ProgressBoard* board_;
+    int index_;
     QElapsedTimer started_;
     QElapsedTimer drawn_;
     maintenance::TransferEstimate estimate_;
@@ -213,11 +282,14 @@ int runUpgrade(Invocation& in) {
     if (in.isSet(QStringLiteral("timeout"))) {
         exchange.connect_ms = exchange.exchange_ms = in.timeoutMs(1, 0);
     }
-
+    const int parallel =
+        in.integer(QStringLiteral("parallel"), 1, maintenance::kMostParallelUpgrades).value_or(1);
     const std::optional<WaitRequest> wait = waitRequest(in, true);
+    // Checked also when no sweep runs, so that a wrong range is never passed over silently.
+    const SweepPlan plan = sweepPlan(in);
 
     const std::vector<Device_Info> devices =
-        given_kind && !wait ? std::vector<Device_Info>{} : sweep();
+        given_kind && !wait ? std::vector<Device_Info>{} : sweep(plan);
 
     QVector<maintenance::UpgradeTarget> targets;
     for (const QString& address : addresses) {
@@ -229,51 +301,61 @@ int runUpgrade(Invocation& in) {
     }
 
     const bool terminal = !in.json() && standardOutputIsTerminal();
+    // Devices at work at the same time share one block of lines on a terminal.
+    ProgressBoard board;
+    ProgressBoard* shared = terminal && parallel > 1 ? &board : nullptr;
     Report report(in.json());
     QStringList failed;
-    auto end = [&](const QString& address) {
-        if (!report.end()) {
-            failed << address;
-        }
-    };
+    // One line per device at work, by its place in the list.
+    std::map<int, ProgressLine> progress;
     std::vector<WaitItem> waits;
-    neb::CJsonObject* entry = nullptr;
-    std::optional<ProgressLine> progress;
     maintenance::UpgradeEvents events;
-    // A device without a kind the image can be for is passed by, its failure told.
+    // A device without a kind the image can be for is passed by, its failure told. Its entry
+    // begins and ends at once, so entries of devices at work together never interleave.
     events.started = [&](int i) {
         const maintenance::UpgradeTarget& target = targets[i];
-        entry = &report.begin(target.address);
         const QString conflict = conflictProblem(devices, target.address);
+        if (conflict.isEmpty() && !target.type.isEmpty() &&
+            kKinds.contains(target.type.toLower())) {
+            progress.emplace(i, ProgressLine(target.address, terminal, shared, i));
+            return true;
+        }
+        if (shared != nullptr) {
+            board.hide();
+        }
+        report.begin(target.address);
         if (!conflict.isEmpty()) {
             report.fail(QStringLiteral("conflict"), conflict);
         } else if (target.type.isEmpty()) {
             report.fail(QStringLiteral("sweep"),
                         QStringLiteral("did not answer the sweep, so its kind is unknown; "
                                        "give --kind to upgrade it without one"));
-        } else if (!kKinds.contains(target.type.toLower())) {
+        } else {
             report.fail(QStringLiteral("kind"),
                         QStringLiteral("kind %1 is not a TX, RX or KVM_RX").arg(target.type));
-        } else {
-            entry->PutString("kind", utf8(target.type));
-            progress.emplace(target.address, terminal);
-            return true;
         }
-        end(target.address);
+        report.end();
+        failed << target.address;
+        if (shared != nullptr) {
+            board.show();
+        }
         return false;
     };
-    events.progress = [&](int, const UpgradeProgress& p) {
+    events.progress = [&](int i, const UpgradeProgress& p) {
         if (!in.json()) {
-            progress->update(p);
+            progress.at(i).update(p);
         }
     };
     events.outcome = [&](int i, const maintenance::UpgradeOutcome& outcome) {
-        progress->close();
-        entry->PutInt64("bytes", outcome.bytes_sent);
+        ProgressLine& line = progress.at(i);
+        line.close();
+        neb::CJsonObject& entry = report.begin(targets[i].address);
+        entry.PutString("kind", utf8(targets[i].type));
+        entry.PutInt64("bytes", outcome.bytes_sent);
         if (outcome.step == UpgradeStep::Done) {
             waits.push_back({report.size(), watchedDevice(findDevice(devices, targets[i].address),
                                                           targets[i].address)});
-            const double seconds = progress->seconds();
+            const double seconds = line.seconds();
             report.line(QStringLiteral("upgraded (%1 bytes in %2 s); restarting")
                             .arg(outcome.bytes_sent)
                             .arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
@@ -281,15 +363,21 @@ int runUpgrade(Invocation& in) {
             const auto [step, message] = failureOf(outcome, exchange, targets[i].type);
             report.fail(step, message);
         }
-        end(targets[i].address);
+        if (!report.end()) {
+            failed << targets[i].address;
+        }
+        progress.erase(i);
+        if (shared != nullptr) {
+            board.show();
+        }
     };
-    QTcpSocket socket;
     int taken = 0;
     {
         const InterruptStop interrupt;
-        taken = maintenance::upgrade_devices(socket, targets, image, events, exchange,
-                                             &interrupt.stopRequested());
+        taken = maintenance::upgrade_devices_parallel(targets, image, events, parallel, exchange,
+                                                      &interrupt.stopRequested());
     }
+    board.hide();
     // Devices a Ctrl-C left: not upgraded, so the run does not count as a success.
     QStringList not_tried;
     for (int i = taken; i < targets.size(); ++i) {
@@ -302,7 +390,7 @@ int runUpgrade(Invocation& in) {
     // A stopped run ends now: the operator asked to stop, not to wait for the restarts.
     if (wait && not_tried.isEmpty()) {
         // The summary counts a device as upgraded only when it also came back as expected.
-        failed << waitForDevices(report, waits, *wait);
+        failed << waitForDevices(report, waits, *wait, plan);
     }
     if (!in.json()) {
         say(QStringLiteral("upgraded %1 of %2 %3")
@@ -320,10 +408,13 @@ int runUpgrade(Invocation& in) {
 }  // namespace
 
 Command upgradeCommand() {
-    static const QByteArray help = QString::fromUtf8(kHelp).arg(waitHelp(true)).toUtf8();
-    return {"upgrade", "load a firmware image into devices, one after the other", help.constData(),
-            QList<QCommandLineOption>{valued("image"), valued("kind"), valued("timeout")} +
-                waitOptions(true),
+    static const QByteArray help =
+        withSweepOptions(QString::fromUtf8(kHelp).arg(waitHelp(true)).toUtf8());
+    return {"upgrade", "load a firmware image into devices, one after the other or N at a time",
+            help.constData(),
+            QList<QCommandLineOption>{valued("image"), valued("kind"), valued("timeout"),
+                                      valued("parallel")} +
+                sweepOptions() + waitOptions(true),
             runUpgrade};
 }
 

@@ -1,5 +1,9 @@
 #include "cli/wait.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
 #include "cli/sweep.h"
 
 namespace corvane::cli {
@@ -111,10 +115,24 @@ bool reportBack(Report& report, const WaitItem& item, const maintenance::WatchRe
 }  // namespace
 
 QStringList waitForDevices(Report& report, const std::vector<WaitItem>& items,
-                           const WaitRequest& request) {
+                           const WaitRequest& request, const SweepPlan& plan) {
     QStringList failed;
     if (items.empty()) {
         return failed;
+    }
+    // A device moved outside the named range is still looked for where it went.
+    SweepPlan watched = plan;
+    if (!watched.targets.empty()) {
+        for (const WaitItem& item : items) {
+            const QString at = item.device.expected_address.isEmpty()
+                                   ? QString::fromUtf8(item.device.last.ip)
+                                   : item.device.expected_address;
+            const std::optional<std::uint32_t> value = addressValue(at);
+            if (value && std::find(watched.targets.begin(), watched.targets.end(), *value) ==
+                             watched.targets.end()) {
+                watched.targets.push_back(*value);
+            }
+        }
     }
     std::vector<maintenance::WatchedDevice> devices;
     for (const WaitItem& item : items) {
@@ -152,7 +170,7 @@ QStringList waitForDevices(Report& report, const std::vector<WaitItem>& items,
         }
     };
     maintenance::run_watch(
-        watch, [] { return sweep(); }, events);
+        watch, [&watched] { return sweep(watched); }, events);
     return failed;
 }
 

@@ -13,6 +13,7 @@
 
 #include "cli/command_line.h"
 #include "cli/output.h"
+#include "cli/sweep.h"
 #include "maintenance/watch.h"
 
 namespace corvane::cli {
@@ -46,7 +47,8 @@ maintenance::WatchedDevice watchedDevice(const Device_Info* device, const QStrin
 // Sweeps until every item is back or the time is up, and reports each in its entry: a line
 // when it is back, step "wait" when it is not, step "version" when it came back with a version
 // that does not start with the expected prefix. Returns the addresses of the items that failed.
+// The sweeps follow `plan`; a unicast one also probes the addresses the devices come back at.
 QStringList waitForDevices(Report& report, const std::vector<WaitItem>& items,
-                           const WaitRequest& request);
+                           const WaitRequest& request, const SweepPlan& plan);
 
 }  // namespace corvane::cli

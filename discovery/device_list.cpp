@@ -11,6 +11,7 @@
 
 #include "discovery/discovery_transport.h"
 #include "discovery/ipv4_address.h"
+#include "discovery/unicast_sweep.h"
 #include "json/json_document.h"
 
 void copy_field(char* field, std::size_t capacity, std::string_view text) {
@@ -63,6 +64,17 @@ void DeviceList::collect_devices(int& nothing_found) {
     result[0] = '\0';
     SweepReport swept;
     search_device(result.get(), result_capacity, &swept);
+    refill_from_text(result.get(), nothing_found, &swept.subnets);
+    std::lock_guard<std::mutex> lock(mutex);
+    report = std::move(swept);
+}
+
+void DeviceList::collect_devices_from(const std::vector<std::uint32_t>& targets, int rate,
+                                      int& nothing_found) {
+    std::unique_ptr<char[]> result(new char[result_capacity]);
+    result[0] = '\0';
+    SweepReport swept;
+    search_addresses(targets, rate, result.get(), result_capacity, &swept);
     refill_from_text(result.get(), nothing_found, &swept.subnets);
     std::lock_guard<std::mutex> lock(mutex);
     report = std::move(swept);

@@ -56,6 +56,9 @@ public:
     // found nothing; the list then keeps its previous content. The records are marked for
     // conflicts and for the subnets the sweep probed from.
     void collect_devices(int& nothing_found);
+    // The same with the unicast sweep of `targets` (address values) at `rate` probes a second.
+    void collect_devices_from(const std::vector<std::uint32_t>& targets, int rate,
+                              int& nothing_found);
 
     // Refills the list from a collected text ({"ProtocolCode":999,"Parameters":[...]}).
     // A reply whose "IpAddr" is not a dotted IPv4 address gives no record (it is logged); when

@@ -104,6 +104,52 @@ void log_dropped_reply(const char* reason) noexcept {
 
 }  // namespace
 
+ReplyCollection::ReplyCollection(std::size_t capacity) : sweep_(sweep_mutex) {
+    // No receive thread exists before the first start and after the last join, so the shared
+    // state is touched here without its locks.
+    // The previous sweep left both empty; clearing again costs nothing and keeps a stray
+    // member from making the puts below fail.
+    search_result.Reset();
+    seen_addresses.clear();
+    search_result.PutInt32("ProtocolCode", discovery_result_code);
+    search_result.PutEmptyArray("Parameters");
+    result_length = search_result.CompactText().size();
+    result_limit = capacity > 0 ? capacity - 1 : 0;
+}
+
+ReplyCollection::~ReplyCollection() {
+    search_result.Reset();
+    seen_addresses.clear();
+}
+
+int ReplyCollection::write(char* result, std::size_t capacity) const {
+    const std::string text = search_result.CompactText();
+    if (result != nullptr && text.size() < capacity) {
+        std::memcpy(result, text.data(), text.size());
+        result[text.size()] = '\0';
+        return 0;
+    }
+    if (result != nullptr && sizeof(empty_result) <= capacity) {
+        std::memcpy(result, empty_result, sizeof(empty_result));
+        return 0;
+    }
+    if (result != nullptr && capacity > 0) {
+        result[0] = '\0';
+    }
+    return -1;
+}
+
+bool take_reply(const char* data, std::size_t length) noexcept {
+    try {
+        return handle_datagram(data, length);
+    } catch (const std::exception& e) {
+        log_dropped_reply(e.what());
+    } catch (...) {
+        log_dropped_reply("unknown failure");
+    }
+    return false;
+}
+
 bool is_probe_entry(const QNetworkAddressEntry& entry) {
     if (entry.broadcast().isNull()) {
         return false;
@@ -112,6 +158,22 @@ bool is_probe_entry(const QNetworkAddressEntry& entry) {
         return false;
     }
     return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+LocalSubnet entry_subnet(const QNetworkAddressEntry& entry) {
+    return {entry.ip().toIPv4Address(), entry.netmask().toIPv4Address()};
+}
+
+std::vector<LocalSubnet> local_probe_subnets() {
+    std::vector<LocalSubnet> subnets;
+    for (const QNetworkInterface& local : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : local.addressEntries()) {
+            if (is_probe_entry(entry)) {
+                subnets.push_back(entry_subnet(entry));
+            }
+        }
+    }
+    return subnets;
 }
 
 bool receive_replies(sock::native_socket descriptor) {
@@ -149,13 +211,7 @@ bool receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) 
                 sock::receive_datagram(descriptor, buffer, sizeof(buffer), &sender);
             if (received > 0) {
                 ++count;
-                try {
-                    accepted = handle_datagram(buffer, static_cast<std::size_t>(received));
-                } catch (const std::exception& e) {
-                    log_dropped_reply(e.what());
-                } catch (...) {
-                    log_dropped_reply("unknown failure");
-                }
+                accepted = take_reply(buffer, static_cast<std::size_t>(received));
             }
         } while (accepted && count < discovery_datagrams_per_socket);
         if (count >= discovery_datagrams_per_socket) {
@@ -186,18 +242,7 @@ bool receive_replies_until(sock::native_socket descriptor, const SweepEnd& end) 
 }
 
 int search_device(char* result, std::size_t capacity, SweepReport* report) {
-    std::lock_guard<std::mutex> sweep(sweep_mutex);
-
-    // No receive thread exists before the first start and after the last join, so the shared
-    // state is touched here without its locks.
-    // The previous sweep left both empty; clearing again costs nothing and keeps a stray
-    // member from making the puts below fail.
-    search_result.Reset();
-    seen_addresses.clear();
-    search_result.PutInt32("ProtocolCode", discovery_result_code);
-    search_result.PutEmptyArray("Parameters");
-    result_length = search_result.CompactText().size();
-    result_limit = capacity > 0 ? capacity - 1 : 0;
+    ReplyCollection collection(capacity);
 
     // Each QUdpSocket keeps the socket it bound; the receive thread gets a duplicate descriptor
     // of its own and closes that one. Each descriptor thus has exactly one closer, and the
@@ -222,7 +267,7 @@ int search_device(char* result, std::size_t capacity, SweepReport* report) {
             }
             sockets.push_back(std::move(socket));
             descriptors.push_back(descriptor);
-            subnets.push_back({entry.ip().toIPv4Address(), entry.netmask().toIPv4Address()});
+            subnets.push_back(entry_subnet(entry));
         }
     }
     qDebug() << "m_udpSocket length" << static_cast<int>(descriptors.size());
@@ -273,22 +318,7 @@ int search_device(char* result, std::size_t capacity, SweepReport* report) {
         thread.join();
     }
 
-    const std::string text = search_result.CompactText();
-    int status = 0;
-    if (result != nullptr && text.size() < capacity) {
-        std::memcpy(result, text.data(), text.size());
-        result[text.size()] = '\0';
-    } else if (result != nullptr && sizeof(empty_result) <= capacity) {
-        std::memcpy(result, empty_result, sizeof(empty_result));
-    } else {
-        if (result != nullptr && capacity > 0) {
-            result[0] = '\0';
-        }
-        status = -1;
-    }
-
-    search_result.Reset();
-    seen_addresses.clear();
+    const int status = collection.write(result, capacity);
     sockets.clear();
     if (report != nullptr) {
         report->bound_reached = bound_reached;

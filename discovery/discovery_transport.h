@@ -56,6 +56,10 @@ extern void (*reply_handling_hook)(const char* data, std::size_t length);
 // Whether an address entry of a local interface gets a probe socket: IPv4, with a broadcast
 // address, and not 127.0.0.1.
 bool is_probe_entry(const QNetworkAddressEntry& entry);
+// The subnet of an address entry.
+LocalSubnet entry_subnet(const QNetworkAddressEntry& entry);
+// The subnets of all local address entries that would get a probe socket.
+std::vector<LocalSubnet> local_probe_subnets();
 
 // When a sweep stops taking replies. Unset (no end) until the last probe has left, and for a
 // receive thread outside a sweep.
@@ -68,6 +72,26 @@ public:
 private:
     std::atomic<clock::rep> at_{clock::duration::max().count()};
 };
+
+// The collected replies of one sweep, broadcast or unicast: taking one holds every other sweep
+// off, starts an empty result for a caller's buffer of `capacity` bytes and clears it again at
+// the end.
+class ReplyCollection {
+public:
+    explicit ReplyCollection(std::size_t capacity);
+    ~ReplyCollection();
+    ReplyCollection(const ReplyCollection&) = delete;
+    ReplyCollection& operator=(const ReplyCollection&) = delete;
+    // Writes the compact result text with its NUL, as search_device describes.
+    int write(char* result, std::size_t capacity) const;
+
+private:
+    std::lock_guard<std::mutex> sweep_;
+};
+
+// Handles one received datagram within a collection: kept unless its address was seen. A
+// failure while handling it (memory, above all) costs that reply, logged. True when kept.
+bool take_reply(const char* data, std::size_t length) noexcept;
 
 // Runs one sweep (at least one second, at most five after the last probe left) and writes the
 // compact result text with its NUL into `result`, never more than `capacity` bytes. Replies

@@ -13,6 +13,7 @@
 #include <csignal>
 #endif
 
+#include "tests/cli/cli_run.h"
 #include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;
@@ -37,6 +38,7 @@ const QStringList kDevices{
     "ip=198.51.100.24,type=1102,udp=silent,fw=drop,fw-drop=200000",
     // Takes an image slowly (about 4 s), out of every sweep: the Ctrl-C rows stop during it.
     "ip=198.51.100.25,type=1102,udp=silent,fw=slow,fw-rate=1048576",
+    "ip=198.51.100.26,type=1102,udp=silent,fw=slow,fw-rate=1048576",
     "ip=198.51.100.30,type=307",
     "ip=198.51.100.31,type=307",
     "ip=198.51.100.40,type=2000",
@@ -54,26 +56,11 @@ const char kOddDevices[] =
     "{\"ip\":\"198.51.100.44\",\"type\":2000,\"version\":\"-1\"},"
     "{\"ip\":\"198.51.100.45\",\"type\":2000,\"version\":\"@SUM(A1)\\u2066\"}]}";
 
-struct Run {
-    int exit = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = corvane::test::CliRun;
 
+// Generous: the slowest row waits out two silent devices and a sweep.
 Run cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(CORVANE_CLI_PATH), args);
-    Run run;
-    // Generous: the slowest row waits out two silent devices and a sweep.
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit) {
-        run.exit = p.exitCode();
-    } else {
-        p.kill();
-        p.waitForFinished();
-    }
-    run.out = p.readAllStandardOutput();
-    run.err = p.readAllStandardError();
-    return run;
+    return corvane::test::runCli(args, 60000);
 }
 
 QString lines(const QStringList& addresses) {
@@ -140,18 +127,7 @@ void TestCli::cleanupTestCase() {
 }
 
 QStringList TestCli::received(int from, const QStringList& devices) const {
-    const QList<DevsimRecord> records = sim_.records("http-in").mid(from);
-    QStringList got;
-    for (const QString& device : devices) {
-        QStringList codes;
-        for (const DevsimRecord& r : records) {
-            if (r.device == device) {
-                codes << QString::number(r.code);
-            }
-        }
-        got << device + '=' + codes.join(',');
-    }
-    return got;
+    return corvane::test::receivedCodes(sim_.records("http-in").mid(from), devices);
 }
 
 void TestCli::commands_data() {
@@ -174,6 +150,13 @@ void TestCli::commands_data() {
     QTest::newRow("help of a command")
         << QStringList{"video", "--help"} << 0 << "(?s)^Usage: corvane-cli video .*--fps N"
         << "" << QStringList{};
+    // The sweep options' paragraph is put into the help of every command that sweeps, beside
+    // the wait's.
+    QTest::newRow("help of a sweeping command")
+        << QStringList{"upgrade", "--help"} << 0
+        << "(?s)\n  --parallel N [^\n]*\n  --range CIDR .*\n  --rate N [^\n]*\n"
+           "  --wait SECONDS .*\n  --expect-version PREFIX .*\n  --json "
+        << "" << QStringList{};
     QTest::newRow("no command") << QStringList{} << 2 << "^$"
                                 << "no command given" << QStringList{};
     QTest::newRow("unknown command") << QStringList{"frob"} << 2 << "^$"
@@ -192,9 +175,16 @@ void TestCli::commands_data() {
         << 2 << "^$"
         << "'/nonexistent/固件/update_app_tx' is not a file; see '[^']*'\n$" << QStringList{};
     QTest::newRow("expect-version without wait")
-        << QStringList{"upgrade", "--kind", "tx", "--expect-version", "V4", "--image",
-                       QCoreApplication::applicationFilePath(), "198.51.100.20"}
-        << 2 << "^$" << "--expect-version needs --wait" << QStringList{"198.51.100.20="};
+        << QStringList{"upgrade",
+                       "--kind",
+                       "tx",
+                       "--expect-version",
+                       "V4",
+                       "--image",
+                       QCoreApplication::applicationFilePath(),
+                       "198.51.100.20"}
+        << 2 << "^$"
+        << "--expect-version needs --wait" << QStringList{"198.51.100.20="};
     if (!TestNetwork::active()) {
         return;
     }
@@ -473,28 +463,36 @@ void TestCli::upgradeOfThreeWithTheMiddleFailing() {
 
 // Ctrl-C while the first of three devices takes its image: the first stops the run after that
 // device, which gets the whole image, and the summary says what was left; a second ends the
-// program at once.
+// program at once. Two at a time, both devices at work finish and only the third is left.
 void TestCli::interrupted_data() {
     QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("slow");  // the devices at work when the Ctrl-C comes
     QTest::addColumn<int>("interrupts");
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("out");  // a pattern of the whole standard output
     QTest::addColumn<int>("images");   // whole images delivered
 
+    const QStringList one{"198.51.100.25"};
+
     QTest::newRow("one, lines")
-        << QStringList{} << 1 << 1
+        << QStringList{} << one << 1 << 1
         << "(198\\.51\\.100\\.25: .*\n)*198\\.51\\.100\\.25: upgraded .*\n"
            "upgraded 1 of 3 devices; stopped, not tried: 198\\.51\\.100\\.20, 198\\.51\\.100\\.22\n"
         << 1;
     // On Qt's compact rewrite, members in alphabetical order.
     QTest::newRow("one, JSON")
-        << QStringList{"--json"} << 1 << 1
+        << QStringList{"--json"} << one << 1 << 1
         << "\\[\\{\"address\":\"198\\.51\\.100\\.25\",[^}]*\"ok\":true\\},"
            "\\{\"address\":\"198\\.51\\.100\\.20\",\"error\":\"not tried[^\"]*\",\"ok\":false,"
            "\"step\":\"stopped\"\\},"
            "\\{\"address\":\"198\\.51\\.100\\.22\",[^}]*\"step\":\"stopped\"\\}\\]\n"
         << 1;
-    QTest::newRow("two") << QStringList{"--json"} << 2 << 130 << "" << 0;
+    QTest::newRow("two") << QStringList{"--json"} << one << 2 << 130 << "" << 0;
+    QTest::newRow("one, two at a time")
+        << QStringList{"--parallel", "2"} << QStringList{"198.51.100.25", "198.51.100.26"} << 1 << 1
+        << "(198\\.51\\.100\\.2[56]: .*\n)*"
+           "upgraded 2 of 3 devices; stopped, not tried: 198\\.51\\.100\\.20\n"
+        << 2;
 }
 
 void TestCli::interrupted() {
@@ -505,24 +503,29 @@ void TestCli::interrupted() {
     QSKIP("signals are a POSIX matter; the console handler is not driven here");
 #else
     QFETCH(QStringList, options);
+    QFETCH(QStringList, slow);
     QFETCH(int, interrupts);
     QFETCH(int, exit);
     QFETCH(QString, out);
     QFETCH(int, images);
 
-    const QString slow = QStringLiteral("198.51.100.25");
-    // Back from the restart its last image caused, if any.
-    QTRY_COMPARE_WITH_TIMEOUT(sim_.records("restart-up", slow, 0).size(),
-                              sim_.records("fw-image", slow, 0).size(), 15000);
+    for (const QString& device : slow) {
+        // Back from the restart its last image caused, if any.
+        QTRY_COMPARE_WITH_TIMEOUT(sim_.records("restart-up", device, 0).size(),
+                                  sim_.records("fw-image", device, 0).size(), 15000);
+    }
     const int accepted = sim_.records("fw-accept").size();
     const int delivered = sim_.records("fw-image").size();
+    const QStringList fast =
+        QStringList{"198.51.100.20", "198.51.100.22"}.mid(0, 3 - int(slow.size()));
     QProcess p;
     p.start(QStringLiteral(CORVANE_CLI_PATH),
-            QStringList{"upgrade", "--kind", "tx", "--image", image_} + options +
-                QStringList{slow, "198.51.100.20", "198.51.100.22"});
+            QStringList{"upgrade", "--kind", "tx", "--image", image_} + options + slow + fast);
     QVERIFY(p.waitForStarted(10000));
-    // Connected to the slow device: the batch runs, its interrupt handling in place.
-    QTRY_VERIFY_WITH_TIMEOUT(!sim_.records("fw-accept", slow, accepted).isEmpty(), 10000);
+    // Connected to the slow devices: the batch runs, its interrupt handling in place.
+    for (const QString& device : slow) {
+        QTRY_VERIFY_WITH_TIMEOUT(!sim_.records("fw-accept", device, accepted).isEmpty(), 10000);
+    }
     ::kill(pid_t(p.processId()), SIGINT);
     if (interrupts == 2) {
         QByteArray said;
@@ -540,12 +543,13 @@ void TestCli::interrupted() {
                  .match(QString::fromUtf8(printed))
                  .hasMatch(),
              printed.constData());
-    // Only the slow device was reached; the whole image, or (at once) none of it.
+    // Only the slow devices were reached; the whole image, or (at once) none of it.
     QStringList reached;
     for (const DevsimRecord& r : sim_.records("fw-accept").mid(accepted)) {
         reached << r.device;
     }
-    QCOMPARE(reached, QStringList{slow});
+    reached.sort();
+    QCOMPARE(reached, slow);
     QCOMPARE(sim_.records("fw-image").size() - delivered, images);
 #endif
 }
