@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QFont>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QResizeEvent>
@@ -25,6 +26,7 @@
 #include "discovery/device_list.h"
 #include "discovery/device_order.h"
 #include "maintenance/batch.h"
+#include "maintenance/watch.h"
 #include "messages/notice.h"
 #include "messages/operator_messages.h"
 #include "protocol/config_commands.h"
@@ -54,7 +56,11 @@ void showModal(QWidget* window) {
 
 }  // namespace
 
-Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame) {
+Base_Frame::Base_Frame(QWidget* parent)
+    : QWidget(parent),
+      ui(new Ui::Base_Frame),
+      watch_interval_ms(maintenance::kWatchIntervalMs),
+      watch_limit_ms(maintenance::kWatchLimitMs) {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Corvane Tool [V2.1]"));
     setMinimumSize(600, 400);
@@ -109,6 +115,9 @@ Base_Frame::Base_Frame(QWidget* parent) : QWidget(parent), ui(new Ui::Base_Frame
     ui->select_all->hide();
     ui->tableWidget->viewport()->installEventFilter(this);
     ui->tableWidget->installEventFilter(this);
+
+    watch_timer.setSingleShot(true);
+    connect(&watch_timer, &QTimer::timeout, this, &Base_Frame::watchSweep);
 }
 
 Base_Frame::~Base_Frame() {
@@ -215,8 +224,9 @@ void Base_Frame::Click_Event(int row, int col) {
 void Base_Frame::Double_Click_Event(int row, int col) {
     Q_UNUSED(col);
     const QTableWidget* table = ui->tableWidget;
-    // Display-only rows open nothing, as they have no context menu either.
-    if (!hasTickBox(cell(table, row, Column::Tick))) {
+    // Display-only rows open nothing, as they have no context menu either; a row that shares
+    // its address opens the network window, which is how it gets one of its own.
+    if (rowUse(table, row) == RowUse::DisplayOnly) {
         return;
     }
     neb::CJsonObject info;
@@ -235,6 +245,9 @@ void Base_Frame::Show_menu(QPoint pos) {
         return;
     }
     const int row = under->row();
+    if (rowUse(ui->tableWidget, row) != RowUse::Actions) {
+        return;
+    }
     const QString kind = cellText(ui->tableWidget, row, Column::Kind);
     const QByteArray address = rowAddress(ui->tableWidget, row).toUtf8();
     // The menu opens where the click was, once the reads are done.
@@ -289,7 +302,10 @@ void Base_Frame::startSearch(std::function<void()> after) {
         [this, nothing_found, after = std::move(after)] {
             if (*nothing_found == 0) {
                 Serach_Show_table();
+                // The operator's search counts for the devices looked for.
+                feedWatches(device_list().snapshot());
             }
+            warnAtBound();
             reenable_timer.setInterval(3000);
             reenable_timer.start();
             // One connection however often the operator searches; a timeout runs each handler
@@ -325,7 +341,10 @@ void Base_Frame::holdControls(bool now_busy) {
                 held << control;
             }
         }
-        setCursor(Qt::BusyCursor);
+        // The watch's sweeps run in the background; the cursor says nothing of them.
+        if (running != Work::Watch) {
+            setCursor(Qt::BusyCursor);
+        }
         return;
     }
     for (QWidget* control : held) {
@@ -361,6 +380,7 @@ bool Base_Frame::eventFilter(QObject* watched, QEvent* event) {
 void Base_Frame::closeEvent(QCloseEvent* event) {
     if (!busy()) {
         close_pending = false;
+        watch_timer.stop();
         event->accept();
         return;
     }
@@ -460,6 +480,7 @@ void Base_Frame::on_reboot_clicked() {
             for (int i = replies->size(); i < rows.size(); ++i) {
                 setRowStatus(rows[i], before[i]);
             }
+            watchRows(restarted, false);
             removeRows(ui->tableWidget, restarted);
 
             reenable_timer.setInterval(500);
@@ -528,6 +549,12 @@ void Base_Frame::Serach_Show_table() {
 }
 
 void Base_Frame::remove_row(int row) {
+    // The device restarts under the settings the network window sent: it is looked for at
+    // its new address, with its new MAC. The form's fields are what the commands carried.
+    auto* ip = network_dialog->findChild<QLineEdit*>(QStringLiteral("ipEdit"));
+    auto* mac = network_dialog->findChild<QLineEdit*>(QStringLiteral("macEdit"));
+    watchRows({row}, false, {ip != nullptr ? ip->text().trimmed() : QString()},
+              {mac != nullptr ? mac->text().trimmed() : QString()});
     ui->tableWidget->removeRow(row);
 }
 
@@ -682,6 +709,7 @@ void Base_Frame::update_start() {
             for (int i = run->taken; i < run->rows.size(); ++i) {
                 setRowStatus(run->rows[i], run->before[i]);
             }
+            watchRows(run->upgraded, true);
             removeRows(ui->tableWidget, run->upgraded);
             ui->update_widget->hide();
             ui->update->setEnabled(true);
@@ -777,5 +805,124 @@ void Base_Frame::on_checkBox_clicked(bool checked) {
                 }
             }
         });
+    }
+}
+
+void Base_Frame::setWatchTiming(int interval_ms, int limit_ms) {
+    watch_interval_ms = interval_ms;
+    watch_limit_ms = limit_ms;
+}
+
+bool Base_Frame::watching() const {
+    return !watches.empty();
+}
+
+void Base_Frame::watchRows(const QList<int>& rows, bool versions, const QStringList& addresses,
+                           const QStringList& macs) {
+    std::vector<maintenance::WatchedDevice> devices;
+    for (int i = 0; i < rows.size(); ++i) {
+        maintenance::WatchedDevice device;
+        device.last = rowDevice(ui->tableWidget, rows[i]);
+        if (device.last.ip[0] == '\0') {
+            continue;
+        }
+        device.expected_address = addresses.value(i);
+        device.expected_mac = macs.value(i);
+        devices.push_back(device);
+    }
+    if (devices.empty()) {
+        return;
+    }
+    maintenance::WatchOptions options;
+    options.interval_ms = watch_interval_ms;
+    options.limit_ms = watch_limit_ms;
+    options.compare_versions = versions;
+    watches.push_back(std::make_unique<maintenance::Watch>(std::move(devices), options));
+    if (!watch_timer.isActive()) {
+        watch_timer.start(watch_interval_ms);
+    }
+}
+
+void Base_Frame::watchSweep() {
+    if (watches.empty()) {
+        return;
+    }
+    // One job at a time: while the operator's work runs, the sweep waits for it, and it waits
+    // while a configuration window is open, whose writes take the same worker and would be
+    // refused while a sweep ran.
+    const bool window_open = video_dialog->isVisible() || network_dialog->isVisible() ||
+                             rx_audio_dialog->isVisible() || tx_audio_dialog->isVisible();
+    if (busy() || window_open) {
+        watch_timer.start(100);
+        return;
+    }
+    auto swept = std::make_shared<std::vector<Device_Info>>();
+    startWork(
+        Work::Watch,
+        [swept] {
+            // A list of its own: the device list stays the operator's last search, which the
+            // table and the network window's address check go by.
+            DeviceList list;
+            int nothing_found = 0;
+            list.collect_devices(nothing_found);
+            *swept = list.snapshot();
+        },
+        [this, swept] {
+            feedWatches(*swept);
+            if (!watches.empty() && !close_pending) {
+                watch_timer.start(watch_interval_ms);
+            }
+        });
+}
+
+void Base_Frame::feedWatches(const std::vector<Device_Info>& swept) {
+    using maintenance::WatchOutcome;
+    for (auto it = watches.begin(); it != watches.end();) {
+        maintenance::Watch& watch = **it;
+        for (const maintenance::WatchReturn& back : watch.feed(swept)) {
+            showBack(back.found, back.outcome == WatchOutcome::NewVersion    ? tr("已升级")
+                                 : back.outcome == WatchOutcome::SameVersion ? tr("版本未变")
+                                                                             : tr("已恢复"));
+        }
+        // A device counts as not back only once a sweep that ended after the time was up
+        // missed it, however long the operator's own work held the sweeps back.
+        if (!watch.all_back() && watch.elapsed_ms() < watch.options().limit_ms) {
+            ++it;
+            continue;
+        }
+        QTableWidget* table = ui->tableWidget;
+        for (int index : watch.missing()) {
+            const int row = table->rowCount();
+            table->setRowCount(row + 1);
+            fillRow(table, row, watch.devices()[std::size_t(index)].last);
+            makeDisplayOnly(table, row);
+            setRowStatus(row, tr("未恢复"));
+            cell(table, row, Column::Status)->setForeground(Qt::red);
+        }
+        it = watches.erase(it);
+    }
+}
+
+void Base_Frame::showBack(const Device_Info& found, const QString& status) {
+    QTableWidget* table = ui->tableWidget;
+    // The row the device has already (the operator searched meanwhile), or a new one at the end.
+    int row = 0;
+    while (row < table->rowCount() &&
+           !(QString::fromUtf8(rowDevice(table, row).mac)
+                     .compare(QString::fromUtf8(found.mac), Qt::CaseInsensitive) == 0 &&
+             rowAddress(table, row) == QString::fromUtf8(found.ip))) {
+        ++row;
+    }
+    if (row == table->rowCount()) {
+        table->setRowCount(row + 1);
+    }
+    fillRow(table, row, found);
+    setRowStatus(row, status);
+    table->show();
+}
+
+void Base_Frame::warnAtBound() {
+    if (device_list().last_report().bound_reached) {
+        showNotice(tr("设备太多，部分设备可能未列出，请缩小网段后重新搜索"));
     }
 }

@@ -8,6 +8,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QAction;
 class QCloseEvent;
@@ -15,12 +17,14 @@ class QMenu;
 class QProgressBar;
 class QResizeEvent;
 class QTcpSocket;
+struct Device_Info;
 namespace corvane {
 class JobRunner;
 }
 namespace corvane::maintenance {
 struct UpgradeProgress;
-}
+class Watch;
+}  // namespace corvane::maintenance
 
 // The four configuration windows; created once by the main window, without parent.
 class Video_Parameters;
@@ -56,6 +60,13 @@ public:
     // True while a sweep, a row's reads or a batch runs on the worker thread.
     bool busy() const;
 
+    // Devices that left the table (a reboot, an upgrade, a network change) are looked for
+    // every `interval_ms` until all are back or `limit_ms` has passed; 5 s and 3 minutes unless
+    // set (tests shorten them). Applies to the watches that start afterwards.
+    void setWatchTiming(int interval_ms, int limit_ms);
+    // True while devices that left are still looked for.
+    bool watching() const;
+
 public slots:
     void Click_Event(int row, int col);
     void Double_Click_Event(int row, int col);
@@ -85,7 +96,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum class Work { None, Search, Reads, Reboot, Upgrade };
+    enum class Work { None, Search, Reads, Reboot, Upgrade, Watch };
     // Runs `work` on the worker with the controls that would start more held, then `done` here.
     bool startWork(Work kind, std::function<void()> work, std::function<void()> done);
     void holdControls(bool busy);
@@ -93,6 +104,19 @@ private:
     void startSearch(std::function<void()> after = {});
     void finishUpgrade();
     void setRowStatus(int row, const QString& text);
+    // Starts looking for the devices of these rows, which are about to leave the table.
+    // `addresses` and `macs`, when given, are where and as what each comes back (a network
+    // change); `versions`: an upgrade, whose devices come back with a version to compare.
+    void watchRows(const QList<int>& rows, bool versions, const QStringList& addresses = {},
+                   const QStringList& macs = {});
+    // One sweep of the watch on the worker, when it is free; the table stays as it is.
+    void watchSweep();
+    // A sweep's records (the watch's or the operator's) against the devices looked for: those
+    // back take their row again, and watches whose time is up end.
+    void feedWatches(const std::vector<Device_Info>& swept);
+    void showBack(const Device_Info& found, const QString& status);
+    // After a sweep the operator started: tells when a socket stopped at its datagram bound.
+    void warnAtBound();
 
     // Header labels, widths, style and font of the table for one language. The constructor
     // and the language switch both run it; the header itself is made once.
@@ -127,4 +151,8 @@ private:
     QList<QWidget*> held;
     // A close asked for while work ran; the window closes when the work has ended.
     bool close_pending = false;
+    std::vector<std::unique_ptr<corvane::maintenance::Watch>> watches;
+    QTimer watch_timer;
+    int watch_interval_ms;
+    int watch_limit_ms;
 };

@@ -21,6 +21,12 @@ constexpr int kColumnCount = 10;
 constexpr std::array<int, kColumnCount> kColumnWidths{30,  130, 110, 93,  220,
                                                       150, 150, 155, 140, 200};
 
+// What the operator may do with a row: everything (a tick box, the menu, the double-click), only
+// open the network window (a device that shares its address: any other action could reach the
+// other device, while a new address is how the conflict ends), or nothing (an unknown kind, a
+// device that did not come back).
+enum class RowUse { Actions, NetworkOnly, DisplayOnly };
+
 // The item of a cell; null for an empty cell.
 QTableWidgetItem* cell(const QTableWidget* table, int row, Column column);
 // Whether the item is a tick box: the first cell of a row the tool acts on.
@@ -32,7 +38,13 @@ QString rowAddress(const QTableWidget* table, int row);
 QString rowKind(const QTableWidget* table, int row);
 
 // One row from a device record, every cell replaced; the last column shows the present time.
+// The status says whether the device shares its address or lies outside the tool's subnets.
 void fillRow(QTableWidget* table, int row, const Device_Info& device);
+// The record a row was filled from (zeroed for a row fillRow did not make).
+Device_Info rowDevice(const QTableWidget* table, int row);
+RowUse rowUse(const QTableWidget* table, int row);
+// Takes the tick box and every action away from a row, which then only shows its texts.
+void makeDisplayOnly(QTableWidget* table, int row);
 // Rows whose tick box is ticked (checked or partially), ascending.
 QList<int> tickedRows(const QTableWidget* table);
 // Removes the listed rows, given in ascending order: each removal moves the later rows up one.

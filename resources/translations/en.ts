@@ -31,6 +31,34 @@
         <source>失败时继续</source>
         <translation>Continue past failures</translation>
     </message>
+    <message>
+        <source>地址冲突</source>
+        <translation>Address conflict</translation>
+    </message>
+    <message>
+        <source>其他网段</source>
+        <translation>Other subnet</translation>
+    </message>
+    <message>
+        <source>已恢复</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>已升级</source>
+        <translation>Upgraded</translation>
+    </message>
+    <message>
+        <source>版本未变</source>
+        <translation>Version unchanged</translation>
+    </message>
+    <message>
+        <source>未恢复</source>
+        <translation>Not back</translation>
+    </message>
+    <message>
+        <source>设备太多，部分设备可能未列出，请缩小网段后重新搜索</source>
+        <translation>Too many devices: some may be missing from the list. Search again on a smaller subnet.</translation>
+    </message>
 </context>
 <context>
     <name>BatchStatus</name>

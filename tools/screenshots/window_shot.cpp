@@ -10,6 +10,8 @@
 //   corvane-window-shot en-table OUT.png
 // The context menu and the windows the row actions open, inside scripts/testnet run:
 //   corvane-window-shot row-actions OUT_DIR
+// The table after a reboot and an upgrade with every status, inside scripts/testnet run:
+//   corvane-window-shot site OUT.png
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -23,6 +25,7 @@
 #include "tests/support/window_rows.h"
 #include "tools/screenshots/row_action_shots.h"
 #include "tools/screenshots/shot_support.h"
+#include "tools/screenshots/site_shots.h"
 #include "tools/screenshots/upgrade_shots.h"
 
 namespace {
@@ -93,11 +96,16 @@ int main(int argc, char* argv[]) {
         adaptLookToPlatform();
         return shootRowActions(args[2]);
     }
+    if (args.size() == 3 && args[1] == "site") {
+        adaptLookToPlatform();
+        return shootSiteStatuses(args[2]);
+    }
     if (args.size() != 3 || (args[1] != "zh" && args[1] != "en" && args[1] != "en-table")) {
         QTextStream(stderr) << "usage: corvane-window-shot zh|en|en-table|panel OUT.png\n"
                                "       corvane-window-shot progress OUT.png DEVSIM\n"
                                "       corvane-window-shot batch OUT_DIR DEVSIM\n"
-                               "       corvane-window-shot row-actions OUT_DIR\n";
+                               "       corvane-window-shot row-actions OUT_DIR\n"
+                               "       corvane-window-shot site OUT.png\n";
         return 2;
     }
     adaptLookToPlatform();
