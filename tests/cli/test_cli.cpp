@@ -372,7 +372,10 @@ void TestCli::commands_data() {
     QTest::newRow("upgrade cut mid-image")
         << QStringList{"upgrade", "--kind", "tx", "--image", "{image}", "198.51.100.24"} << 1
         << "upgraded 0 of 1 device"
-        << "24: image: the device closed the connection while the image was being sent\n$"
+        // Under load the whole image can sit in the socket buffers before the cut arrives; the
+        // tool then learns of it at the finish step. Either way it must say the device closed.
+        << "24: (image: the device closed the connection while the image was being sent|finish: "
+           "the device closed the connection without confirming the image)\n$"
         << QStringList{};
 }
 
