@@ -7,8 +7,8 @@
 
 #include <atomic>
 
-#include "tests/support/devsim_harness.h"
 #include "maintenance/batch.h"
+#include "tests/support/devsim_harness.h"
 
 using corvane::maintenance::kRebootPauseMs;
 using corvane::maintenance::RebootEvents;

@@ -17,10 +17,10 @@
 #include <mutex>
 #include <thread>
 
-#include "tests/support/devsim_harness.h"
 #include "maintenance/batch.h"
 #include "maintenance/upgrade.h"
 #include "maintenance/upgrade_packet.h"
+#include "tests/support/devsim_harness.h"
 
 using namespace corvane::maintenance;
 using corvane::test::Devsim;
