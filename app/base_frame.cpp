@@ -550,11 +550,10 @@ void Base_Frame::Serach_Show_table() {
 
 void Base_Frame::remove_row(int row) {
     // The device restarts under the settings the network window sent: it is looked for at
-    // its new address, with its new MAC. The form's fields are what the commands carried.
-    auto* ip = network_dialog->findChild<QLineEdit*>(QStringLiteral("ipEdit"));
-    auto* mac = network_dialog->findChild<QLineEdit*>(QStringLiteral("macEdit"));
-    watchRows({row}, false, {ip != nullptr ? ip->text().trimmed() : QString()},
-              {mac != nullptr ? mac->text().trimmed() : QString()});
+    // its new address, with its new MAC.
+    const corvane::config::NetworkSettings& sent = network_dialog->sent_settings();
+    watchRows({row}, false, {QString::fromStdString(sent.ip).trimmed()},
+              {QString::fromStdString(sent.mac).trimmed()});
     ui->tableWidget->removeRow(row);
 }
 

@@ -75,7 +75,10 @@ void Network_Set::on_define_clicked() {
              searched = searched_addresses ? searched_addresses() : std::vector<std::string>{}] {
                 *change = corvane::config::changeNetwork(address, settings, searched);
             },
-            [this, change] { showOutcome(*change); });
+            [this, change, settings] {
+                sent_ = settings;
+                showOutcome(*change);
+            });
 }
 
 void Network_Set::showOutcome(const corvane::config::NetworkChange& change) {

@@ -39,6 +39,8 @@ public:
     // Where the addresses of the last search come from, read when a change is confirmed: a new
     // address that another of those devices holds is refused. Without a source none is refused.
     void set_address_source(std::function<std::vector<std::string>()> source);
+    // The settings the last confirmed change carried: a restarting device comes back under them.
+    const corvane::config::NetworkSettings& sent_settings() const { return sent_; }
 
 signals:
     void send_remove_row(int row);
@@ -55,6 +57,7 @@ private:
 
     Ui::Network_Set* ui;
     corvane::JobRunner* runner_ = nullptr;
+    corvane::config::NetworkSettings sent_;
     // The device's present address; the "IP" typed in the form only travels inside the command.
     std::string device_address;
     std::function<std::vector<std::string>()> searched_addresses;
