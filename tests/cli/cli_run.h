@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QList>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include "tests/support/devsim_harness.h"
@@ -30,6 +32,30 @@ inline CliRun runCli(const QStringList& args, int waitMs) {
     run.out = p.readAllStandardOutput();
     run.err = p.readAllStandardError();
     return run;
+}
+
+// What is wrong with a run's streams, empty when nothing: standard output matches `out` (for
+// `json`, on Qt's compact rewrite of the document), standard error matches `err`, or is empty
+// when `err` is.
+inline QString streamProblem(const CliRun& run, bool json, const QString& out, const QString& err,
+                             QRegularExpression::PatternOptions options = {}) {
+    QByteArray output = run.out;
+    if (json) {
+        QJsonParseError problem;
+        const QJsonDocument document = QJsonDocument::fromJson(run.out, &problem);
+        if (document.isNull()) {
+            return problem.errorString() + ": " + QString::fromUtf8(run.out);
+        }
+        output = document.toJson(QJsonDocument::Compact);
+    }
+    if (!QRegularExpression(out, options).match(QString::fromUtf8(output)).hasMatch()) {
+        return QStringLiteral("standard output: ") + QString::fromUtf8(output);
+    }
+    if (err.isEmpty() ? !run.err.isEmpty()
+                      : !QRegularExpression(err).match(QString::fromUtf8(run.err)).hasMatch()) {
+        return QStringLiteral("standard error: ") + QString::fromUtf8(run.err);
+    }
+    return {};
 }
 
 // The ProtocolCodes each device received in `records`, as "address=c,c,...".

@@ -399,21 +399,8 @@ void TestCli::commands() {
     // A bounded wait ends well before the one it replaces (10 s a request, 20 s an upgrade
     // step, some 20 s for the slow reply).
     QVERIFY(!args.contains("--timeout") || clock.elapsed() < 8000);
-    QByteArray output = run.out;
-    if (args.contains("--json")) {
-        QJsonParseError problem;
-        const QJsonDocument json = QJsonDocument::fromJson(run.out, &problem);
-        QVERIFY2(!json.isNull(), qPrintable(problem.errorString() + ": " + run.out));
-        output = json.toJson(QJsonDocument::Compact);
-    }
-    QVERIFY2(QRegularExpression(out).match(QString::fromUtf8(output)).hasMatch(),
-             output.constData());
-    if (err.isEmpty()) {
-        QCOMPARE(run.err, QByteArray());
-    } else {
-        QVERIFY2(QRegularExpression(err).match(QString::fromUtf8(run.err)).hasMatch(),
-                 run.err.constData());
-    }
+    const QString problem = corvane::test::streamProblem(run, args.contains("--json"), out, err);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(run.exit, exit);
     QCOMPARE(received(from, devices), sent);
 }

@@ -3,16 +3,13 @@
 // outside the tool's subnets, and a /22 of 1,000 devices. Each row starts its own simulated
 // devices in the test network (scripts/testnet run --large) and runs the real program.
 #include <QDir>
-#include <QJsonDocument>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "tests/cli/cli_run.h"
 #include "tests/support/devsim_harness.h"
 
 using corvane::test::Devsim;
-using corvane::test::DevsimRecord;
 using corvane::test::TestNetwork;
 
 class TestCliSite : public QObject {
@@ -123,40 +120,18 @@ private slots:
         }
         QVERIFY2(sim.start(Devsim::Where::DeviceHost, 60000), qPrintable(sim.errorString()));
 
-        QProcess p;
-        p.start(QStringLiteral(CORVANE_CLI_PATH), args);
         // Generous: the longest row waits 14 s for a device that never comes back.
-        QVERIFY2(p.waitForFinished(120000), "corvane-cli did not end within 120 s");
-        QByteArray output = p.readAllStandardOutput();
-        const QByteArray errors = p.readAllStandardError();
-        if (args.contains("--json")) {
-            QJsonParseError problem;
-            const QJsonDocument json = QJsonDocument::fromJson(output, &problem);
-            QVERIFY2(!json.isNull(), qPrintable(problem.errorString() + ": " + output));
-            output = json.toJson(QJsonDocument::Compact);
-        }
-        QVERIFY2(QRegularExpression(out).match(QString::fromUtf8(output)).hasMatch(),
-                 output.constData());
-        if (err.isEmpty()) {
-            QCOMPARE(errors, QByteArray());
-        } else {
-            QVERIFY2(QRegularExpression(err).match(QString::fromUtf8(errors)).hasMatch(),
-                     errors.constData());
-        }
-        QCOMPARE(p.exitCode(), exit);
-        const QList<DevsimRecord> records = sim.records("http-in");
-        QStringList got;
+        const corvane::test::CliRun run = corvane::test::runCli(args, 120000);
+        QVERIFY2(run.exit != -1, "corvane-cli did not end within 120 s");
+        const QString problem =
+            corvane::test::streamProblem(run, args.contains("--json"), out, err);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(run.exit, exit);
+        QStringList addresses;
         for (const QString& s : sent) {
-            const QString device = s.section('=', 0, 0);
-            QStringList codes;
-            for (const DevsimRecord& r : records) {
-                if (r.device == device) {
-                    codes << QString::number(r.code);
-                }
-            }
-            got << device + '=' + codes.join(',');
+            addresses << s.section('=', 0, 0);
         }
-        QCOMPARE(got, sent);
+        QCOMPARE(corvane::test::receivedCodes(sim.records("http-in"), addresses), sent);
     }
 
 private:
