@@ -8,6 +8,7 @@
 #  - the tool's own service answers ProtocolCode 1000 on port 80 with its acknowledgement,
 #  - the window shows the found devices (BUILD/windows-check/tool.png; look at it);
 # then the packed corvane-cli.exe in the same host: its scan lists the fleet in table order,
+# and so does its unicast scan of a range,
 # it reads a transmitter's audio input, and it upgrades that transmitter from an image whose
 # path is not ASCII, which the device receives whole.
 #   scripts/windows/tool-check.sh [BUILD_DIR]        (default build-windows)
@@ -42,6 +43,11 @@ printf '%s\n' 198.51.100.21 198.51.100.22 198.51.100.31 198.51.100.32 198.51.100
 echo "tool-check: corvane-cli scan --quiet: $(tr '\n' ' ' <"$out/cli-scan.txt")"
 cmp -s "$out/cli-scan.txt" "$out/want.txt" ||
   { echo "tool-check: the scan's bytes differ from: $(od -An -c "$out/want.txt")" >&2; status=1; }
+# The unicast sweep over a range (what reaches racks behind a router) finds the same fleet.
+cli scan --quiet --range 198.51.100.0/26 >"$out/cli-range.txt" 2>>"$out/cli.err" || status=1
+echo "tool-check: corvane-cli scan --quiet --range 198.51.100.0/26: $(tr '\n' ' ' <"$out/cli-range.txt")"
+cmp -s "$out/cli-range.txt" "$out/want.txt" ||
+  { echo "tool-check: the range scan's bytes differ from: $(od -An -c "$out/want.txt")" >&2; status=1; }
 audio=$(cli audio-in 198.51.100.21 2>>"$out/cli.err") || status=1
 echo "tool-check: corvane-cli audio-in: $audio"
 case "$audio" in

@@ -347,8 +347,19 @@ void SimDevice::unbindAll() {
 void SimDevice::onUdpReadyRead() {
     while (udp_ && udp_->hasPendingDatagrams()) {
         const QNetworkDatagram d = udp_->receiveDatagram();
-        if (sim_->recordDatagram(address(), d) && online_)
-            answerProbe(d.senderAddress(), quint16(d.senderPort()));
+        // Wine binds a UDP socket given one address to every address (so that it hears
+        // broadcasts, as on Windows), and the last device bound then receives the unicast
+        // probes of all: each is handed to the device it was sent to, or to nobody.
+        const QHostAddress to = d.destinationAddress();
+        SimDevice* target = this;
+        if (!to.isNull() && to != QHostAddress(address()) && !hearsBroadcastTo(to))
+            target = sim_->deviceAt(to);
+        if (target == nullptr) {
+            sim_->recordDatagram(QStringLiteral("*"), d);
+            continue;
+        }
+        if (sim_->recordDatagram(target->address(), d) && target->online_)
+            target->answerProbe(d.senderAddress(), quint16(d.senderPort()));
     }
 }
 
@@ -564,6 +575,13 @@ void Simulator::stop() {
     wildcard_ = nullptr;
     if (!config_.readyFile.isEmpty())
         QFile::remove(config_.readyFile);
+}
+
+SimDevice* Simulator::deviceAt(const QHostAddress& address) const {
+    for (const auto& device : devices_)
+        if (device->online() && QHostAddress(device->address()) == address)
+            return device.get();
+    return nullptr;
 }
 
 void Simulator::onWildcardReadyRead() {

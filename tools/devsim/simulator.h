@@ -130,6 +130,8 @@ public:
     static QString endpoint(const QHostAddress& address, quint16 port);
     // Records one received datagram; returns true when it is the probe.
     bool recordDatagram(const QString& device, const QNetworkDatagram& datagram);
+    // The device that is up at `address`; null when none is.
+    SimDevice* deviceAt(const QHostAddress& address) const;
 
 private:
     void onWildcardReadyRead();
