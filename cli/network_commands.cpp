@@ -170,7 +170,8 @@ int runReboot(Invocation& in) {
     const std::optional<WaitRequest> wait = waitRequest(in, false);
     applyRequestTimeout(in);
     const SweepPlan plan = sweepPlan(in);
-    if (!wait && (!plan.targets.empty() || in.isSet(QStringLiteral("rate")))) {
+    // --rate alone was refused by the plan; with a range or a target the plan has targets.
+    if (!wait && !plan.targets.empty()) {
         throw UsageError{QStringLiteral("--range, --target and --rate go with --wait")};
     }
     Report report(in.json());

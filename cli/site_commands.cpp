@@ -120,6 +120,35 @@ std::optional<ReadFailure> readVideoInto(DeviceSettings& d) {
     return std::nullopt;
 }
 
+// The settings of the device's kind, read into `d`; the failure of the first read that failed.
+std::optional<ReadFailure> readSettings(DeviceSettings& d) {
+    switch (device_group(d.type)) {
+        case DeviceGroup::TX: {
+            if (std::optional<ReadFailure> failure = readVideoInto(d)) {
+                return failure;
+            }
+            const config::TxAudio audio = config::readTxAudio(d.address);
+            if (audio.audio_in != 0 && audio.audio_in != 1) {
+                return ReadFailure{"audio-in", "no audio input setting in the reply"};
+            }
+            d.audio_in = audio.audio_in;
+            return std::nullopt;
+        }
+        case DeviceGroup::RX:
+        case DeviceGroup::KVM_RX: {
+            const config::RxAudio audio = config::readRxAudio(d.address);
+            if (!audio.usable || audio.ao_dev_id < 0) {
+                return ReadFailure{"audio-out", "no audio output setting in the reply"};
+            }
+            d.audio_out = audio.ao_dev_id;
+            return std::nullopt;
+        }
+        case DeviceGroup::Other:
+            break;
+    }
+    return std::nullopt;
+}
+
 // A device's record: its sweep values and the settings of its kind, read now.
 DeviceSettings readDevice(const Device_Info& info) {
     DeviceSettings d;
@@ -130,33 +159,7 @@ DeviceSettings readDevice(const Device_Info& info) {
     d.address = info.ip;
     d.mask = info.mask;
     d.gateway = info.gateway;
-    std::optional<ReadFailure> failure;
-    switch (device_group(info.type)) {
-        case DeviceGroup::TX: {
-            failure = readVideoInto(d);
-            if (!failure) {
-                const config::TxAudio audio = config::readTxAudio(d.address);
-                if (audio.audio_in == 0 || audio.audio_in == 1) {
-                    d.audio_in = audio.audio_in;
-                } else {
-                    failure = ReadFailure{"audio-in", "no audio input setting in the reply"};
-                }
-            }
-            break;
-        }
-        case DeviceGroup::RX:
-        case DeviceGroup::KVM_RX: {
-            const config::RxAudio audio = config::readRxAudio(d.address);
-            if (audio.usable && audio.ao_dev_id >= 0) {
-                d.audio_out = audio.ao_dev_id;
-            } else {
-                failure = ReadFailure{"audio-out", "no audio output setting in the reply"};
-            }
-            break;
-        }
-        case DeviceGroup::Other:
-            break;
-    }
+    const std::optional<ReadFailure> failure = readSettings(d);
     if (failure) {
         d.streams.clear();
         d.custom_size.reset();
@@ -306,10 +309,10 @@ int runDiff(Invocation& in) {
     return differences.empty() && !unread ? kExitOk : kExitFailed;
 }
 
-// Writes what differs between the record `want` and the device's present settings `have`,
-// each write read back; network settings last, since they restart the device.
+// Writes the differences `todo` between the record `want` and the device's present settings
+// `have`, each write read back; network settings last, since they restart the device.
 void writeDifferences(Report& report, neb::CJsonObject& entry, const DeviceSettings& want,
-                      const DeviceSettings& have, bool network,
+                      const DeviceSettings& have, const std::vector<SiteDifference>& todo,
                       const std::vector<std::string>& searched) {
     const std::string& ip = have.address;
     entry.PutEmptyArray("written");
@@ -317,9 +320,8 @@ void writeDifferences(Report& report, neb::CJsonObject& entry, const DeviceSetti
         entry.Member("written").AppendString(utf8(what));
         report.line(QStringLiteral("wrote %1").arg(what));
     };
-    const std::vector<SiteDifference> settings = settingDifferences(have, want);
-    auto differs = [&settings](const std::string& prefix) {
-        return std::any_of(settings.begin(), settings.end(), [&prefix](const SiteDifference& d) {
+    auto differs = [&todo](const std::string& prefix) {
+        return std::any_of(todo.begin(), todo.end(), [&prefix](const SiteDifference& d) {
             return d.setting.rfind(prefix, 0) == 0;
         });
     };
@@ -372,7 +374,8 @@ void writeDifferences(Report& report, neb::CJsonObject& entry, const DeviceSetti
         }
         written(QStringLiteral("audio-out"));
     }
-    if (network && !networkDifferences(want, have).empty()) {
+    // Only with --network does `todo` hold these.
+    if (differs("address") || differs("mask") || differs("gateway")) {
         // The device keeps its own MAC: a replacement must never take its predecessor's.
         const config::NetworkChange change =
             config::changeNetwork(ip, {want.address, want.mask, want.gateway, have.mac}, searched);
@@ -429,7 +432,7 @@ int runRestore(Invocation& in) {
         const std::string key = macKey(utf8(mac));
         const auto at = std::find_if(record.devices.begin(), record.devices.end(),
                                      [&key](const DeviceSettings& d) { return d.mac == key; });
-        if (!config::isMacAddress(key) || at == record.devices.end()) {
+        if (at == record.devices.end()) {
             throw UsageError{QStringLiteral("%1 is not a MAC of the file").arg(mac)};
         }
         chosen.push_back(&*at);
@@ -492,7 +495,7 @@ int runRestore(Invocation& in) {
                     report.line(QStringLiteral("would write ") + what);
                 }
             } else {
-                writeDifferences(report, entry, *want, have, network, searched);
+                writeDifferences(report, entry, *want, have, todo, searched);
             }
         }
         report.end();

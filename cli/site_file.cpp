@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
-#include <utility>
 
 #include "cli/output.h"
 #include "json/json_document.h"
@@ -12,20 +11,6 @@
 namespace corvane::cli {
 
 namespace {
-
-// The written values of a stream, under the names the devices give them; the maxima are only
-// shown by the devices and never written, so they are not kept.
-const std::array<std::pair<const char*, std::int32_t video::Stream::*>, 9> kStreamMembers{{
-    {"EncodeMode", &video::Stream::encode_mode},
-    {"PicQuality", &video::Stream::pic_quality},
-    {"BitRate", &video::Stream::bit_rate},
-    {"BitRateType", &video::Stream::bit_rate_type},
-    {"FrameRate", &video::Stream::frame_rate},
-    {"ImageSize", &video::Stream::image_size},
-    {"ImageSizeAdapt", &video::Stream::image_size_adapt},
-    {"IFrameInterval", &video::Stream::iframe_interval},
-    {"Profile", &video::Stream::profile},
-}};
 
 // The reasons a record is refused; thrown while reading, caught in readSite.
 struct Damaged {
@@ -61,7 +46,7 @@ void putSettings(neb::CJsonObject& settings, const DeviceSettings& d) {
         settings.PutEmptyArray("streams");
         for (const video::Stream& s : d.streams) {
             neb::CJsonObject stream;
-            for (const auto& [name, member] : kStreamMembers) {
+            for (const auto& [name, member] : video::kWrittenMembers) {
                 stream.PutInt32(name, s.*member);
             }
             settings.Member("streams").AppendDocument(stream);
@@ -112,7 +97,7 @@ DeviceSettings readDevice(neb::CJsonObject& item, const std::string& where) {
         for (int i = 0; i < streams.ArraySize(); ++i) {
             neb::CJsonObject& stream = streams.Element(std::uint32_t(i));
             video::Stream s;
-            for (const auto& [name, member] : kStreamMembers) {
+            for (const auto& [name, member] : video::kWrittenMembers) {
                 s.*member = number(stream, name, where + " stream " + std::to_string(i + 1));
             }
             d.streams.push_back(s);
@@ -126,10 +111,6 @@ DeviceSettings readDevice(neb::CJsonObject& item, const std::string& where) {
     d.audio_in = optionalNumber(settings, "audioIn", where);
     d.audio_out = optionalNumber(settings, "audioOut", where);
     return d;
-}
-
-std::string numberText(std::int32_t value) {
-    return std::to_string(value);
 }
 
 void differ(std::vector<SiteDifference>& out, const DeviceSettings& now, const std::string& setting,
@@ -245,9 +226,10 @@ std::vector<SiteDifference> settingDifferences(const DeviceSettings& before,
     differ(out, now, "streams listed", std::to_string(before.streams.size()),
            std::to_string(now.streams.size()));
     for (std::size_t i = 0; i < streams; ++i) {
-        for (const auto& [name, member] : kStreamMembers) {
+        for (const auto& [name, member] : video::kWrittenMembers) {
             differ(out, now, "stream " + std::to_string(i + 1) + " " + name,
-                   numberText(before.streams[i].*member), numberText(now.streams[i].*member));
+                   std::to_string(before.streams[i].*member),
+                   std::to_string(now.streams[i].*member));
         }
     }
     // The custom size counts only while stream 1 uses it on both sides; otherwise stream 1's
@@ -257,15 +239,18 @@ std::vector<SiteDifference> settingDifferences(const DeviceSettings& before,
     };
     if (custom(before) && custom(now)) {
         auto size = [](const std::optional<std::array<std::int32_t, 2>>& s) {
-            return s ? numberText((*s)[0]) + "x" + numberText((*s)[1]) : std::string("none");
+            return s ? std::to_string((*s)[0]) + "x" + std::to_string((*s)[1])
+                     : std::string("none");
         };
         differ(out, now, "custom size", size(before.custom_size), size(now.custom_size));
     }
     if (before.audio_in && now.audio_in) {
-        differ(out, now, "audio-in", numberText(*before.audio_in), numberText(*now.audio_in));
+        differ(out, now, "audio-in", std::to_string(*before.audio_in),
+               std::to_string(*now.audio_in));
     }
     if (before.audio_out && now.audio_out) {
-        differ(out, now, "audio-out", numberText(*before.audio_out), numberText(*now.audio_out));
+        differ(out, now, "audio-out", std::to_string(*before.audio_out),
+               std::to_string(*now.audio_out));
     }
     return out;
 }

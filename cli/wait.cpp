@@ -120,20 +120,6 @@ QStringList waitForDevices(Report& report, const std::vector<WaitItem>& items,
     if (items.empty()) {
         return failed;
     }
-    // A device moved outside the named range is still looked for where it went.
-    SweepPlan watched = plan;
-    if (!watched.targets.empty()) {
-        for (const WaitItem& item : items) {
-            const QString at = item.device.expected_address.isEmpty()
-                                   ? QString::fromUtf8(item.device.last.ip)
-                                   : item.device.expected_address;
-            const std::optional<std::uint32_t> value = addressValue(at);
-            if (value && std::find(watched.targets.begin(), watched.targets.end(), *value) ==
-                             watched.targets.end()) {
-                watched.targets.push_back(*value);
-            }
-        }
-    }
     std::vector<maintenance::WatchedDevice> devices;
     for (const WaitItem& item : items) {
         devices.push_back(item.device);
@@ -142,6 +128,17 @@ QStringList waitForDevices(Report& report, const std::vector<WaitItem>& items,
     options.limit_ms = request.seconds * 1000;
     options.compare_versions = request.versions;
     maintenance::Watch watch(devices, options);
+    // A device moved outside the named range is still looked for where it went.
+    SweepPlan watched = plan;
+    if (!watched.targets.empty()) {
+        for (const maintenance::WatchedDevice& device : watch.devices()) {
+            const std::optional<std::uint32_t> value = addressValue(device.expected_address);
+            if (value && std::find(watched.targets.begin(), watched.targets.end(), *value) ==
+                             watched.targets.end()) {
+                watched.targets.push_back(*value);
+            }
+        }
+    }
     maintenance::WatchEvents events;
     events.swept = [&](const std::vector<maintenance::WatchReturn>& back) {
         for (const maintenance::WatchReturn& r : back) {
@@ -155,11 +152,11 @@ QStringList waitForDevices(Report& report, const std::vector<WaitItem>& items,
         for (const int i : missing) {
             const WaitItem& item = items[std::size_t(i)];
             neb::CJsonObject& entry = report.resume(item.entry);
+            const QString& at = watch.devices()[std::size_t(i)].expected_address;
             neb::CJsonObject wait;
             wait.PutBool("back", false);
-            wait.PutString("address", utf8(watch.devices()[std::size_t(i)].expected_address));
+            wait.PutString("address", utf8(at));
             entry.PutDocument("wait", wait);
-            const QString at = watch.devices()[std::size_t(i)].expected_address;
             report.fail(
                 QStringLiteral("wait"),
                 at == QString::fromUtf8(item.device.last.ip)

@@ -25,23 +25,6 @@ int32_t member(neb::CJsonObject& object, const char* key) {
     return value;
 }
 
-// The nine values a stream write carries, by their members, in the order of the command.
-struct WrittenMember {
-    const char* name;
-    int32_t Stream::*value;
-};
-constexpr WrittenMember kWrittenMembers[] = {
-    {"EncodeMode", &Stream::encode_mode},
-    {"PicQuality", &Stream::pic_quality},
-    {"BitRate", &Stream::bit_rate},
-    {"BitRateType", &Stream::bit_rate_type},
-    {"FrameRate", &Stream::frame_rate},
-    {"ImageSize", &Stream::image_size},
-    {"ImageSizeAdapt", &Stream::image_size_adapt},
-    {"IFrameInterval", &Stream::iframe_interval},
-    {"Profile", &Stream::profile},
-};
-
 std::string postCustomSize(const char* address, int32_t width, int32_t height) {
     const neb::CJsonObject command = customSizeWriteCommand(width, height);
     qDebug() << "custom width" << width << "height" << height;

@@ -64,6 +64,24 @@ struct Stream {
     int32_t max_bit_rate = -1;      // read, not used
 };
 
+// The nine values a stream write carries, under the names the devices give them, in the order
+// of the command; the maxima are only shown by the devices and never written.
+struct WrittenMember {
+    const char* name;
+    int32_t Stream::*value;
+};
+inline constexpr WrittenMember kWrittenMembers[] = {
+    {"EncodeMode", &Stream::encode_mode},
+    {"PicQuality", &Stream::pic_quality},
+    {"BitRate", &Stream::bit_rate},
+    {"BitRateType", &Stream::bit_rate_type},
+    {"FrameRate", &Stream::frame_rate},
+    {"ImageSize", &Stream::image_size},
+    {"ImageSizeAdapt", &Stream::image_size_adapt},
+    {"IFrameInterval", &Stream::iframe_interval},
+    {"Profile", &Stream::profile},
+};
+
 // The members of the nine written values ("EncodeMode" ... "Profile") that `stream` holds as
 // -1: a read that did not give them.
 std::vector<const char*> unreadMembers(const Stream& stream);
