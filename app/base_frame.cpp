@@ -618,7 +618,6 @@ struct UpgradeRun {
     QList<int> upgraded;
     QStringList failed;
     int taken = 0;
-    bool bar_pending = false;  // the attempt's bar is still to be made
 };
 
 }  // namespace
@@ -647,12 +646,11 @@ void Base_Frame::update_start() {
     // Each event runs on this thread while the worker waits: the bar and the rows follow the
     // device in order, and a failure's box holds the batch until it is answered.
     maintenance::UpgradeEvents events;
-    events.started = [this, run](int i) {
-        runner->call([this, run, i] {
-            // The bar is made with the first progress it shows, in the same turn of the event
-            // loop, as the single-device upgrade makes it.
-            run->bar_pending = progress_bar == nullptr;
-            if (!run->bar_pending) {
+    events.started = [this](int) {
+        runner->call([this] {
+            // A bar not made yet is made with the first progress it shows, in the same turn of
+            // the event loop, as the single-device upgrade makes it.
+            if (progress_bar != nullptr) {
                 startProgress();
             }
         });
@@ -660,9 +658,8 @@ void Base_Frame::update_start() {
     };
     events.progress = [this, run](int i, const maintenance::UpgradeProgress& progress) {
         runner->call([this, run, i, progress] {
-            if (run->bar_pending) {
+            if (progress_bar == nullptr) {
                 startProgress();
-                run->bar_pending = false;
             }
             // The device and its place in the batch, beside the percentage.
             progress_bar->setFormat(QStringLiteral("%1  %2/%3  ")

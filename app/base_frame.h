@@ -102,7 +102,6 @@ private:
     void holdControls(bool busy);
     // A sweep; `after` runs once its rows are shown.
     void startSearch(std::function<void()> after = {});
-    void finishUpgrade();
     void setRowStatus(int row, const QString& text);
     // Starts looking for the devices of these rows, which are about to leave the table.
     // `addresses` and `macs`, when given, are where and as what each comes back (a network

@@ -13,7 +13,7 @@ struct StepText {
     UpgradeStep step;
     Kind kind;
     const char* title;
-    const char* text;  // %1: the device's address (device failures)
+    const char* text;  // a device failure's box puts the device's address before it
 };
 
 constexpr StepText kUpgradeTexts[] = {
@@ -23,32 +23,41 @@ constexpr StepText kUpgradeTexts[] = {
     {UpgradeStep::FileTooLarge, Kind::Local, "错误", "升级文件过大"},
     {UpgradeStep::FileEmpty, Kind::Local, "错误", "升级文件为空"},
     {UpgradeStep::FileRead, Kind::Local, "错误", "读取本地升级源文件失败"},
-    {UpgradeStep::Connect, Kind::Device, "升级失败", "%1 网络连接失败"},
-    {UpgradeStep::StartWrite, Kind::Device, "升级失败0", "%1 网络连接失败"},
-    {UpgradeStep::StartReply, Kind::Device, "升级失败1", "%1 网络连接失败"},
-    {UpgradeStep::StartRefused, Kind::Device, "升级失败2", "%1 网络连接失败"},
-    {UpgradeStep::PieceWrite, Kind::Device, "升级失败3", "%1 网络连接失败"},
-    {UpgradeStep::FinishWrite, Kind::Device, "升级失败4", "%1 网络连接失败"},
-    {UpgradeStep::FinishReply, Kind::Device, "升级失败5", "%1 程序升级失败"},
-    {UpgradeStep::FinishRefused, Kind::Device, "升级失败6", "%1 程序升级失败"},
-    {UpgradeStep::EndWrite, Kind::Device, "提示", "%1 程序升级成功，重启失败，请手动重启"},
+    {UpgradeStep::Connect, Kind::Device, "升级失败", "网络连接失败"},
+    {UpgradeStep::StartWrite, Kind::Device, "升级失败0", "网络连接失败"},
+    {UpgradeStep::StartReply, Kind::Device, "升级失败1", "网络连接失败"},
+    {UpgradeStep::StartRefused, Kind::Device, "升级失败2", "网络连接失败"},
+    {UpgradeStep::PieceWrite, Kind::Device, "升级失败3", "网络连接失败"},
+    {UpgradeStep::FinishWrite, Kind::Device, "升级失败4", "网络连接失败"},
+    {UpgradeStep::FinishReply, Kind::Device, "升级失败5", "程序升级失败"},
+    {UpgradeStep::FinishRefused, Kind::Device, "升级失败6", "程序升级失败"},
+    {UpgradeStep::EndWrite, Kind::Device, "提示", "程序升级成功，重启失败，请手动重启"},
 };
+
+const StepText* stepText(UpgradeStep step) {
+    for (const StepText& t : kUpgradeTexts) {
+        if (t.step == step) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
 
 }  // namespace
 
 UpgradeBox upgradeBox(UpgradeStep step, const QString& address) {
-    for (const StepText& t : kUpgradeTexts) {
-        if (t.step == step) {
-            const QString text = QString::fromUtf8(t.text);
-            return {t.kind, QString::fromUtf8(t.title),
-                    t.kind == Kind::Device ? text.arg(address) : text};
-        }
+    const StepText* t = stepText(step);
+    if (t == nullptr) {
+        return {};
     }
-    return {};
+    return {
+        t->kind, QString::fromUtf8(t->title),
+        t->kind == Kind::Device ? upgradeFailureLine(step, address) : QString::fromUtf8(t->text)};
 }
 
 QString upgradeFailure(UpgradeStep step) {
-    return upgradeBox(step, QString()).text.trimmed();
+    const StepText* t = stepText(step);
+    return t == nullptr ? QString() : QString::fromUtf8(t->text);
 }
 
 QString upgradeFailureLine(UpgradeStep step, const QString& address) {
