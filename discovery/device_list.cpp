@@ -39,6 +39,9 @@ std::vector<std::string> device_addresses(const std::vector<Device_Info>& device
     return addresses;
 }
 
+namespace {
+
+// Sets `conflict` on every record whose address another record has too.
 void mark_address_conflicts(std::vector<Device_Info>& devices) {
     std::map<std::string, int> count;
     for (const Device_Info& d : devices) {
@@ -49,6 +52,7 @@ void mark_address_conflicts(std::vector<Device_Info>& devices) {
     }
 }
 
+// Sets `other_subnet` on every record whose address lies in none of `subnets`.
 void mark_other_subnets(std::vector<Device_Info>& devices,
                         const std::vector<LocalSubnet>& subnets) {
     for (Device_Info& d : devices) {
@@ -59,22 +63,27 @@ void mark_other_subnets(std::vector<Device_Info>& devices,
     }
 }
 
+}  // namespace
+
 void DeviceList::collect_devices(int& nothing_found) {
-    std::unique_ptr<char[]> result(new char[result_capacity]);
-    result[0] = '\0';
-    SweepReport swept;
-    search_device(result.get(), result_capacity, &swept);
-    refill_from_text(result.get(), nothing_found, &swept.subnets);
-    std::lock_guard<std::mutex> lock(mutex);
-    report = std::move(swept);
+    collect(nothing_found, [](char* result, std::size_t capacity, SweepReport* swept) {
+        search_device(result, capacity, swept);
+    });
 }
 
 void DeviceList::collect_devices_from(const std::vector<std::uint32_t>& targets, int rate,
                                       int& nothing_found) {
+    collect(nothing_found,
+            [&targets, rate](char* result, std::size_t capacity, SweepReport* swept) {
+                search_addresses(targets, rate, result, capacity, swept);
+            });
+}
+
+void DeviceList::collect(int& nothing_found, const SweepInto& sweep) {
     std::unique_ptr<char[]> result(new char[result_capacity]);
     result[0] = '\0';
     SweepReport swept;
-    search_addresses(targets, rate, result.get(), result_capacity, &swept);
+    sweep(result.get(), result_capacity, &swept);
     refill_from_text(result.get(), nothing_found, &swept.subnets);
     std::lock_guard<std::mutex> lock(mutex);
     report = std::move(swept);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -39,11 +40,6 @@ void copy_field(char (&field)[N], std::string_view text) {
 // The address texts of the devices, in their order.
 std::vector<std::string> device_addresses(const std::vector<Device_Info>& devices);
 
-// Sets `conflict` on every record whose address another record has too.
-void mark_address_conflicts(std::vector<Device_Info>& devices);
-// Sets `other_subnet` on every record whose address lies in none of `subnets`.
-void mark_other_subnets(std::vector<Device_Info>& devices, const std::vector<LocalSubnet>& subnets);
-
 // The process-wide list of discovered devices, in the order the sweep accepted them.
 class DeviceList {
 public:
@@ -75,6 +71,11 @@ public:
     std::vector<Device_Info> snapshot();
 
 private:
+    // Writes one sweep's collected text into the buffer it is given, and its report.
+    using SweepInto = std::function<void(char* result, std::size_t capacity, SweepReport* swept)>;
+    // Runs `sweep` into a buffer of result_capacity and refills the list from what it wrote.
+    void collect(int& nothing_found, const SweepInto& sweep);
+
     std::mutex mutex;
     std::vector<Device_Info> devices;
     SweepReport report;

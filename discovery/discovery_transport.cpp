@@ -160,9 +160,14 @@ bool is_probe_entry(const QNetworkAddressEntry& entry) {
     return entry.ip().protocol() == QAbstractSocket::IPv4Protocol;
 }
 
+namespace {
+
+// The subnet of an address entry.
 LocalSubnet entry_subnet(const QNetworkAddressEntry& entry) {
     return {entry.ip().toIPv4Address(), entry.netmask().toIPv4Address()};
 }
+
+}  // namespace
 
 std::vector<LocalSubnet> local_probe_subnets() {
     std::vector<LocalSubnet> subnets;

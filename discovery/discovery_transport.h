@@ -56,8 +56,6 @@ extern void (*reply_handling_hook)(const char* data, std::size_t length);
 // Whether an address entry of a local interface gets a probe socket: IPv4, with a broadcast
 // address, and not 127.0.0.1.
 bool is_probe_entry(const QNetworkAddressEntry& entry);
-// The subnet of an address entry.
-LocalSubnet entry_subnet(const QNetworkAddressEntry& entry);
 // The subnets of all local address entries that would get a probe socket.
 std::vector<LocalSubnet> local_probe_subnets();
 
