@@ -159,7 +159,14 @@ DeviceSettings readDevice(const Device_Info& info) {
     d.address = info.ip;
     d.mask = info.mask;
     d.gateway = info.gateway;
-    const std::optional<ReadFailure> failure = readSettings(d);
+    // A read from an address two devices answered with could bring the other device's settings
+    // under this MAC.
+    const std::optional<ReadFailure> failure =
+        info.conflict ? std::optional<ReadFailure>(ReadFailure{
+                            "conflict",
+                            "another device answered the sweep with this address; its settings "
+                            "could be either's, so nothing was read"})
+                      : readSettings(d);
     if (failure) {
         d.streams.clear();
         d.custom_size.reset();

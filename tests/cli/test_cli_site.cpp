@@ -87,6 +87,12 @@ private slots:
                "this address \\(MAC 02:43:56:33:64:2[89], 02:43:56:33:64:2[89]\\); the command "
                "could reach either, so nothing was sent\n$"
             << QStringList{"198.51.100.40=", "198.51.100.41="};
+        QTest::newRow("backup reads nothing from the shared address")
+            << pair << QStringList{"backup"} << 1
+            << "\"step\":\\s+\"conflict\"[\\s\\S]*\"step\":\\s+\"conflict\""
+            << "^(corvane-cli: 198\\.51\\.100\\.40: conflict: another device answered the sweep "
+               "with this address; its settings could be either's, so nothing was read\n){2}$"
+            << QStringList{"198.51.100.40=", "198.51.100.41="};
         QTest::newRow("scan: a device outside the tool's subnets")
             << QStringList{"ip=198.51.100.50", "ip=203.0.113.50"} << QStringList{"scan", "--json"}
             << 0
