@@ -121,9 +121,7 @@ int main(int argc, char* argv[]) {
         window.show();
         showRows(window, rows.mid(0, 20));
         window.findChild<QCheckBox*>(QStringLiteral("select_all"))->setChecked(true);
-        window.findChild<QPushButton*>(QStringLiteral("update"))->click();
-        window.findChild<QLineEdit*>(QStringLiteral("file_pathname"))->setText(image);
-        window.findChild<QPushButton*>(QStringLiteral("file_update"))->setEnabled(true);
+        openUpgradePanel(window, image);
         // Failures into the rows, so that no box is in the way of the figure.
         window.findChild<QCheckBox*>(QStringLiteral("continue_past_failures"))->setChecked(true);
         ok = runBatch(window, "file_update", "upgrade of 20 devices, 16 MiB, 1 refusing");

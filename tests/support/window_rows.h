@@ -6,7 +6,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QPair>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 
@@ -46,6 +48,13 @@ inline bool idleWithin(Base_Frame& window, int timeout_ms = 120000) {
         QTest::qWait(5);
     }
     return !window.busy();
+}
+
+// Opens the upgrade panel with `image` chosen, as the file dialog would leave it.
+inline void openUpgradePanel(Base_Frame& window, const QString& image) {
+    window.findChild<QPushButton*>(QStringLiteral("update"))->click();
+    window.findChild<QLineEdit*>(QStringLiteral("file_pathname"))->setText(image);
+    window.findChild<QPushButton*>(QStringLiteral("file_update"))->setEnabled(true);
 }
 
 inline QTableWidget* tableOf(Base_Frame& window) {

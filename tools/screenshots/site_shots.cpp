@@ -63,9 +63,7 @@ int shootSiteStatuses(const QString& out) {
     window.findChild<QPushButton*>(QStringLiteral("reboot"))->click();
     idleWithin(window, 30000);
     tickAll(window, {"198.51.100.22", "198.51.100.23"});
-    window.findChild<QPushButton*>(QStringLiteral("update"))->click();
-    window.findChild<QLineEdit*>(QStringLiteral("file_pathname"))->setText(image);
-    window.findChild<QPushButton*>(QStringLiteral("file_update"))->setEnabled(true);
+    openUpgradePanel(window, image);
     window.findChild<QPushButton*>(QStringLiteral("file_update"))->click();
     idleWithin(window, 60000);
     for (int waited = 0; window.watching() && waited < 60000; waited += 100) {

@@ -4,10 +4,8 @@
 #include <QChildEvent>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
@@ -15,6 +13,7 @@
 #include <QTextStream>
 
 #include "messages/operator_messages.h"
+#include "tests/support/devsim_harness.h"
 #include "tests/support/window_rows.h"
 #include "tools/screenshots/shot_support.h"
 
@@ -22,26 +21,17 @@ namespace {
 
 const QString kDevice = QStringLiteral("198.51.100.20");
 
-// Starts the simulator in the device host with `devices`; `ready` is its ready file.
-bool startDevices(QProcess& sim, const QString& devsim, const QString& ready,
-                  const QStringList& devices) {
-    const QString netns = qEnvironmentVariable("CORVANE_DEVICE_NETNS");
-    if (netns.isEmpty() || devsim.isEmpty()) {
-        QTextStream(stderr) << "run inside scripts/testnet with the simulator's path\n";
+// Starts the simulator in the device host of the test network with `devices`.
+bool startDevices(corvane::test::Devsim& sim, const QStringList& devices) {
+    sim.arg(QStringLiteral("--no-udp"));
+    for (const QString& d : devices) {
+        sim.device(d);
+    }
+    if (!sim.start(corvane::test::Devsim::Where::DeviceHost)) {
+        QTextStream(stderr) << "run inside scripts/testnet: " << sim.errorString() << "\n";
         return false;
     }
-    QStringList args{QStringLiteral("netns"),    QStringLiteral("exec"),         netns, devsim,
-                     QStringLiteral("--no-udp"), QStringLiteral("--ready-file"), ready};
-    for (const QString& d : devices) {
-        args << QStringLiteral("--device") << d;
-    }
-    sim.start(QStringLiteral("ip"), args);
-    QElapsedTimer clock;
-    clock.start();
-    while (!QFileInfo::exists(ready) && clock.elapsed() < 10000) {
-        sim.waitForFinished(50);
-    }
-    return QFileInfo::exists(ready);
+    return true;
 }
 
 // The window as an installer sees it before pressing the panel's upgrade button.
@@ -55,9 +45,7 @@ void prepare(Base_Frame& window, const QString& image) {
                       {"198.51.100.40", 2000}});
     tick(window, 0);
     tick(window, 1);
-    window.findChild<QPushButton*>(QStringLiteral("update"))->click();
-    window.findChild<QLineEdit*>(QStringLiteral("file_pathname"))->setText(image);
-    window.findChild<QPushButton*>(QStringLiteral("file_update"))->setEnabled(true);
+    openUpgradePanel(window, image);
     settle(500);
 }
 
@@ -98,11 +86,10 @@ int shootUpgradePanel(const QString& out) {
     return savePicture(window.grab(), out) ? 0 : 1;
 }
 
-int shootUpgradeProgress(const QString& out, const QString& devsim) {
+int shootUpgradeProgress(const QString& out) {
     QTemporaryDir dir;
-    QProcess device;
-    if (!dir.isValid() || !startDevices(device, devsim, dir.filePath(QStringLiteral("ready")),
-                                        {QStringLiteral("ip=") + kDevice})) {
+    corvane::test::Devsim device;
+    if (!dir.isValid() || !startDevices(device, {QStringLiteral("ip=") + kDevice})) {
         return 2;
     }
     // A 64 MiB image: long enough to stream in several dozen pieces.
@@ -120,12 +107,10 @@ int shootUpgradeProgress(const QString& out, const QString& devsim) {
     GrabAtProgress grab(&window, out);
     window.findChild<QPushButton*>(QStringLiteral("file_update"))->click();
     idleWithin(window, 60000);
-    device.terminate();
-    device.waitForFinished(5000);
     return grab.saved ? 0 : 1;
 }
 
-int shootBatch(const QString& out_dir, const QString& devsim) {
+int shootBatch(const QString& out_dir) {
     // Eight transmitters: the fourth takes its image slowly, three fail in different ways.
     const QStringList devices{
         "ip=198.51.100.20",
@@ -138,9 +123,8 @@ int shootBatch(const QString& out_dir, const QString& devsim) {
         "ip=198.51.100.27",
     };
     QTemporaryDir dir;
-    QProcess sim;
-    if (!dir.isValid() ||
-        !startDevices(sim, devsim, dir.filePath(QStringLiteral("ready")), devices)) {
+    corvane::test::Devsim sim;
+    if (!dir.isValid() || !startDevices(sim, devices)) {
         return 2;
     }
     const QString image = dir.filePath(QStringLiteral("update_app_tx_V3.3.0_20250214.bin"));
@@ -162,9 +146,7 @@ int shootBatch(const QString& out_dir, const QString& devsim) {
     for (int row = 0; row < devices.size(); ++row) {
         tick(window, row);
     }
-    window.findChild<QPushButton*>(QStringLiteral("update"))->click();
-    window.findChild<QLineEdit*>(QStringLiteral("file_pathname"))->setText(image);
-    window.findChild<QPushButton*>(QStringLiteral("file_update"))->setEnabled(true);
+    openUpgradePanel(window, image);
     window.findChild<QCheckBox*>(QStringLiteral("continue_past_failures"))->setChecked(true);
     settle(300);
     window.findChild<QPushButton*>(QStringLiteral("file_update"))->click();
@@ -183,8 +165,7 @@ int shootBatch(const QString& out_dir, const QString& devsim) {
         }
     }
     idleWithin(window, 60000);
-    sim.terminate();
-    sim.waitForFinished(5000);
+    sim.stop();
 
     // The end message as the operator sees it: the box the last notice would have shown.
     QString message;

@@ -1,9 +1,9 @@
 // Saves a picture of the main window, for the documentation: no search, no local service.
 //   corvane-window-shot zh|en OUT.png
 //   corvane-window-shot panel OUT.png              (rows ticked, upgrade panel open)
-//   corvane-window-shot progress OUT.png DEVSIM    (an upgrade under way; inside the test
+//   corvane-window-shot progress OUT.png           (an upgrade under way; inside the test
 //                                                   network, the device in the device host)
-//   corvane-window-shot batch OUT_DIR DEVSIM       (a batch of eight past failures, its rows'
+//   corvane-window-shot batch OUT_DIR              (a batch of eight past failures, its rows'
 //                                                   states and its end message; the same)
 // The English table with rows, inside scripts/testnet run: simulated devices of every kind in
 // the device host, a search, the language switched to Chinese and back with the rows.
@@ -83,14 +83,13 @@ bool fillTable(Base_Frame& window, corvane::test::Devsim& sim) {
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const QStringList args = QApplication::arguments();
-    if (args.size() == 4 && args[1] == "batch") {
+    if (args.size() == 3 && args[1] == "batch") {
         adaptLookToPlatform();
-        return shootBatch(args[2], args[3]);
+        return shootBatch(args[2]);
     }
-    if (args.size() >= 3 && (args[1] == "panel" || args[1] == "progress")) {
+    if (args.size() == 3 && (args[1] == "panel" || args[1] == "progress")) {
         adaptLookToPlatform();
-        return args[1] == "panel" ? shootUpgradePanel(args[2])
-                                  : shootUpgradeProgress(args[2], args.value(3));
+        return args[1] == "panel" ? shootUpgradePanel(args[2]) : shootUpgradeProgress(args[2]);
     }
     if (args.size() == 3 && args[1] == "row-actions") {
         adaptLookToPlatform();
@@ -102,8 +101,8 @@ int main(int argc, char* argv[]) {
     }
     if (args.size() != 3 || (args[1] != "zh" && args[1] != "en" && args[1] != "en-table")) {
         QTextStream(stderr) << "usage: corvane-window-shot zh|en|en-table|panel OUT.png\n"
-                               "       corvane-window-shot progress OUT.png DEVSIM\n"
-                               "       corvane-window-shot batch OUT_DIR DEVSIM\n"
+                               "       corvane-window-shot progress OUT.png\n"
+                               "       corvane-window-shot batch OUT_DIR\n"
                                "       corvane-window-shot row-actions OUT_DIR\n"
                                "       corvane-window-shot site OUT.png\n";
         return 2;
